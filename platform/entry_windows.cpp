@@ -1,0 +1,3 @@
+#include "invocation/run_driver.h"
+
+int wmain(int argc, wchar_t* argv[]) { return RunNodeStart(argc, argv); }

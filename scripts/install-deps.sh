@@ -1,0 +1,31 @@
+#!/bin/sh
+# Installs the Debian packages a build needs, only those that are missing.
+#   install-deps.sh linux     native build and its tests
+#   install-deps.sh windows   cross build and its tests under Wine
+#   install-deps.sh all       both
+set -eu
+
+linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl"
+windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64"
+case "${1:-all}" in
+  linux) wanted=$linux ;;
+  windows) wanted=$windows ;;
+  all) wanted="$linux $windows" ;;
+  *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+esac
+
+missing=""
+for package in $wanted; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "missing packages:$missing (install them as root)" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+# shellcheck disable=SC2086
+apt-get install -y -q $missing

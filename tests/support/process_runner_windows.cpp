@@ -1,0 +1,104 @@
+#include <windows.h>
+
+#include <stdexcept>
+
+#include "support/process_runner.h"
+
+namespace {
+
+std::wstring Widen(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  const int size =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
+  return wide;
+}
+
+// Quotes one argument so that the C runtime's parser gives it back unchanged.
+void AppendQuoted(std::wstring& command_line, const std::wstring& argument) {
+  command_line += L'"';
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    command_line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+    backslashes = 0;
+    command_line += c;
+  }
+  command_line.append(2 * backslashes, L'\\');
+  command_line += L'"';
+}
+
+}  // namespace
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments) {
+  const std::wstring wide_program = Widen(program);
+  std::wstring command_line;
+  AppendQuoted(command_line, wide_program);
+  for (const std::string& argument : arguments) {
+    command_line += L' ';
+    AppendQuoted(command_line, Widen(argument));
+  }
+
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) throw std::runtime_error("CreatePipe");
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = write_end;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process = {};
+  const BOOL created = CreateProcessW(wide_program.c_str(), &command_line[0], nullptr, nullptr,
+                                      TRUE, 0, nullptr, nullptr, &startup, &process);
+  CloseHandle(write_end);
+  if (!created) {
+    CloseHandle(read_end);
+    throw std::runtime_error("cannot start " + program);
+  }
+  ProcessResult result;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    result.output.append(buffer, got);
+  }
+  CloseHandle(read_end);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  result.exit_status = static_cast<int>(code);
+
+  std::string normalised;
+  for (std::size_t i = 0; i < result.output.size(); ++i) {
+    if (result.output[i] == '\r' && i + 1 < result.output.size() && result.output[i + 1] == '\n') {
+      continue;
+    }
+    normalised += result.output[i];
+  }
+  result.output = normalised;
+  return result;
+}
+
+std::string BuiltProgram(const std::string& name) {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (length == 0 || length == MAX_PATH)
+    throw std::runtime_error("cannot find the test's own path");
+  std::wstring path(self, length);
+  path = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(name) + L".exe";
+  const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &utf8[0], size,
+                      nullptr, nullptr);
+  return utf8;
+}
