@@ -2,11 +2,14 @@
 
 #include <new>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "invocation/command_line.h"
 #include "invocation/exit_status.h"
 #include "invocation/node_param.h"
+#include "launch/launch_on_preferred_node.h"
+#include "launch/system_error_report.h"
 #include "platform/console.h"
 
 namespace {
@@ -34,12 +37,12 @@ int Run(int argc, const NativeChar* const argv[]) {
   const WideText application_name = ArgumentToWide(argv[2]);
   std::vector<WideText> target_arguments;
   for (int i = 3; i < argc; ++i) target_arguments.push_back(ArgumentToWide(argv[i]));
-  const WideText command_line = ComposeCommandLine(application_name, target_arguments);
+  WideText command_line = ComposeCommandLine(application_name, target_arguments);
 
   ConsolePrint(L"\n  Target: %s", application_name);
   ConsolePrint(L"\n   Command line: %s", command_line);
   ConsolePrint(L"\n   Preferred NUMA node: %d\n", node.number);
-  return kExitChildEnded;
+  return LaunchOnPreferredNode(application_name, std::move(command_line), node.number);
 }
 
 }  // namespace
@@ -47,6 +50,8 @@ int Run(int argc, const NativeChar* const argv[]) {
 int RunNodeStart(int argc, const NativeChar* const argv[]) {
   try {
     return Run(argc, argv);
+  } catch (const CErr&) {
+    return kExitSystemError;  // the report is printed already
   } catch (const TextLayerFailure&) {
     return kExitTextFailure;
   } catch (const std::bad_alloc&) {

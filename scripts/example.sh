@@ -5,4 +5,5 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh linux
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target nodestart
-build/linux/nodestart 0 echo "hello from node 0"
+# numactl, started on node 0, shows the memory policy it was given.
+build/linux/nodestart 0 numactl --show

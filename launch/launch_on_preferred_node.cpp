@@ -1,0 +1,54 @@
+#include "launch/launch_on_preferred_node.h"
+
+#include "invocation/exit_status.h"
+#include "launch/system_error_report.h"
+#include "platform/console.h"
+#include "platform/win32_api.h"
+
+static_assert(sizeof(STARTUPINFOEXW) == 112, "the extended startup record of 64-bit Windows");
+
+int LaunchOnPreferredNode(const WideText& application_name, WideText command_line,
+                          std::uint16_t node) {
+  // The attribute list keeps the address of `node`, which stays here, unchanged, until the child
+  // is created and the list released.
+  static_assert(sizeof node == 2, "the width the preferred-node attribute takes");
+  alignas(16) unsigned char attribute_storage[4096];
+  const auto attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attribute_storage);
+
+  PROCESS_INFORMATION process = {};
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.lpAttributeList = attributes;
+
+  SIZE_T size = 0;
+  if (!InitializeProcThreadAttributeList(nullptr, 1, 0, &size)) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER) throw CErr(L"InitializeProcThreadAttributeList", error);
+  }
+  // Never initialise the list in less storage than the system asks for.
+  if (size > sizeof attribute_storage) {
+    throw CErr(L"InitializeProcThreadAttributeList", ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) {
+    throw CErr(L"InitializeProcThreadAttributeList");
+  }
+  if (!UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PREFERRED_NODE, &node,
+                                 sizeof node, nullptr, nullptr)) {
+    throw CErr(L"UpdateProcThreadAttribute");
+  }
+  if (!CreateProcessW(application_name.c_str(), &command_line[0], nullptr, nullptr, FALSE,
+                      EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
+                      &process)) {
+    throw CErr(L"CreateProcess");
+  }
+
+  ConsolePrint(L"\n Waiting for child process to exit ...");
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exit_code = 0;
+  GetExitCodeProcess(process.hProcess, &exit_code);
+  ConsolePrint(L"\n Child process exited with code %d\n", static_cast<std::int32_t>(exit_code));
+
+  DeleteProcThreadAttributeList(attributes);
+  // The child's handles stay open: the system closes them when the tool ends, a moment later.
+  return kExitChildEnded;
+}

@@ -1,0 +1,42 @@
+#include "platform/memory_policy_linux.h"
+
+#include <linux/mempolicy.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr unsigned long kBitsPerWord = sizeof(unsigned long) * 8;
+// The largest node mask the kernel accepts: one page of bits.
+constexpr unsigned long kSavedMaskBits = 32768;
+
+long GetMemoryPolicy(int* mode, unsigned long* nodes, unsigned long max_node) {
+  return syscall(SYS_get_mempolicy, mode, nodes, max_node, nullptr, 0UL);
+}
+
+long SetMemoryPolicy(int mode, const unsigned long* nodes, unsigned long max_node) {
+  return syscall(SYS_set_mempolicy, mode, nodes, max_node);
+}
+
+}  // namespace
+
+int ScopedPreferredNode::Prefer(std::uint16_t node) {
+  saved_nodes_.assign(kSavedMaskBits / kBitsPerWord, 0);
+  if (GetMemoryPolicy(&saved_mode_, saved_nodes_.data(), kSavedMaskBits + 1) != 0) return errno;
+
+  std::vector<unsigned long> nodes(node / kBitsPerWord + 1, 0);
+  nodes[node / kBitsPerWord] = 1UL << (node % kBitsPerWord);
+  // The kernel counts one more than the bits it is to read.
+  if (SetMemoryPolicy(MPOL_PREFERRED, nodes.data(), nodes.size() * kBitsPerWord + 1) != 0) {
+    return errno;
+  }
+  applied_ = true;
+  return 0;
+}
+
+ScopedPreferredNode::~ScopedPreferredNode() {
+  // Should putting the old policy back fail, the tool, which only waits, keeps preferring the node.
+  if (applied_) SetMemoryPolicy(saved_mode_, saved_nodes_.data(), kSavedMaskBits + 1);
+}

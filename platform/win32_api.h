@@ -1,0 +1,113 @@
+// The Win32 process-creation interface the launch code calls. Windows has it in its headers; for
+// POSIX this declares our own stand-in for exactly that subset, so that one launch code path
+// serves both platforms.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+using BOOL = int;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using DWORD_PTR = std::uintptr_t;
+using SIZE_T = std::size_t;
+using HANDLE = void*;
+using LPVOID = void*;
+using PVOID = void*;
+using LPCVOID = const void*;
+using LPBYTE = unsigned char*;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_BAD_LENGTH = 24;
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_MR_MID_NOT_FOUND = 317;
+
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD STILL_ACTIVE = 259;
+
+constexpr DWORD_PTR PROC_THREAD_ATTRIBUTE_PREFERRED_NODE = 0x00020004;
+constexpr DWORD EXTENDED_STARTUPINFO_PRESENT = 0x00080000;
+constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+
+// Opaque, as on Windows: it lives in storage the caller provides.
+struct PROC_THREAD_ATTRIBUTE_LIST;
+using LPPROC_THREAD_ATTRIBUTE_LIST = PROC_THREAD_ATTRIBUTE_LIST*;
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+};
+using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
+
+// Laid out as on 64-bit Windows.
+struct STARTUPINFOW {
+  DWORD cb;
+  LPWSTR lpReserved;
+  LPWSTR lpDesktop;
+  LPWSTR lpTitle;
+  DWORD dwX;
+  DWORD dwY;
+  DWORD dwXSize;
+  DWORD dwYSize;
+  DWORD dwXCountChars;
+  DWORD dwYCountChars;
+  DWORD dwFillAttribute;
+  DWORD dwFlags;
+  WORD wShowWindow;
+  WORD cbReserved2;
+  LPBYTE lpReserved2;
+  HANDLE hStdInput;
+  HANDLE hStdOutput;
+  HANDLE hStdError;
+};
+using LPSTARTUPINFOW = STARTUPINFOW*;
+
+struct STARTUPINFOEXW {
+  STARTUPINFOW StartupInfo;
+  LPPROC_THREAD_ATTRIBUTE_LIST lpAttributeList;
+};
+
+struct PROCESS_INFORMATION {
+  HANDLE hProcess;
+  HANDLE hThread;
+  DWORD dwProcessId;
+  DWORD dwThreadId;
+};
+using LPPROCESS_INFORMATION = PROCESS_INFORMATION*;
+
+DWORD GetLastError();
+void SetLastError(DWORD error_code);
+
+BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
+                                       DWORD flags, SIZE_T* size);
+BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
+                               PVOID value, SIZE_T size, PVOID previous_value, SIZE_T* return_size);
+void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list);
+
+BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
+                    LPSECURITY_ATTRIBUTES process_attributes,
+                    LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
+                    DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                    LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code);
+
+DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD language_id,
+                     LPWSTR buffer, DWORD size, std::va_list* arguments);
+#endif

@@ -1,0 +1,160 @@
+// POSIX stand-in for the Win32 process creation the launch code uses: the attribute list, the
+// child's creation with the preferred node as its memory policy, the wait and the exit code.
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "platform/command_line_split.h"
+#include "platform/lossless_utf8.h"
+#include "platform/memory_policy_linux.h"
+#include "platform/system_errors_posix.h"
+#include "platform/win32_api.h"
+
+extern char** environ;
+
+// Lives in the caller's storage. Like Windows, it records where the value is, not the value.
+struct PROC_THREAD_ATTRIBUTE_LIST {
+  const std::uint16_t* preferred_node;
+};
+
+namespace {
+
+struct ChildProcess {
+  pid_t pid;
+  bool ended;
+  int status;
+};
+
+DWORD ExitCodeOf(int status) {
+  if (WIFSIGNALED(status)) return 128 + static_cast<DWORD>(WTERMSIG(status));
+  return static_cast<DWORD>(WEXITSTATUS(status));
+}
+
+DWORD WaitFailed(DWORD error_code) {
+  SetLastError(error_code);
+  return WAIT_FAILED;
+}
+
+bool IsAligned(const void* storage) {
+  return reinterpret_cast<std::uintptr_t>(storage) % alignof(PROC_THREAD_ATTRIBUTE_LIST) == 0;
+}
+
+}  // namespace
+
+BOOL InitializeProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD attribute_count,
+                                       DWORD flags, SIZE_T* size) {
+  if (size == nullptr || flags != 0 || attribute_count == 0) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  const SIZE_T required = sizeof(PROC_THREAD_ATTRIBUTE_LIST);
+  if (list == nullptr || *size < required) {
+    *size = required;
+    return FailWith(ERROR_INSUFFICIENT_BUFFER);
+  }
+  if (!IsAligned(list)) return FailWith(ERROR_INVALID_PARAMETER);
+  new (list) PROC_THREAD_ATTRIBUTE_LIST{nullptr};
+  return TRUE;
+}
+
+BOOL UpdateProcThreadAttribute(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, DWORD_PTR attribute,
+                               PVOID value, SIZE_T size, PVOID previous_value,
+                               SIZE_T* return_size) {
+  if (list == nullptr || flags != 0 || value == nullptr || previous_value != nullptr ||
+      return_size != nullptr) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  if (attribute != PROC_THREAD_ATTRIBUTE_PREFERRED_NODE) return FailWith(ERROR_NOT_SUPPORTED);
+  if (size != sizeof(std::uint16_t)) return FailWith(ERROR_BAD_LENGTH);
+  list->preferred_node = static_cast<const std::uint16_t*>(value);
+  return TRUE;
+}
+
+void DeleteProcThreadAttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) {
+  if (list != nullptr) list->~PROC_THREAD_ATTRIBUTE_LIST();
+}
+
+BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
+                    LPSECURITY_ATTRIBUTES process_attributes,
+                    LPSECURITY_ATTRIBUTES thread_attributes, BOOL /*inherit_handles*/,
+                    DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
+                    LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information) {
+  // Only what the launch asks for: anything more would silently mean something else here.
+  if (application_name == nullptr || command_line == nullptr || startup_info == nullptr ||
+      process_information == nullptr) {
+    return FailWith(ERROR_INVALID_PARAMETER);
+  }
+  if (process_attributes != nullptr || thread_attributes != nullptr || environment != nullptr ||
+      current_directory != nullptr || (creation_flags & ~EXTENDED_STARTUPINFO_PRESENT) != 0 ||
+      startup_info->dwFlags != 0) {
+    return FailWith(ERROR_NOT_SUPPORTED);
+  }
+  const std::uint16_t* preferred_node = nullptr;
+  if ((creation_flags & EXTENDED_STARTUPINFO_PRESENT) != 0) {
+    if (startup_info->cb != sizeof(STARTUPINFOEXW)) return FailWith(ERROR_INVALID_PARAMETER);
+    const auto* extended = reinterpret_cast<const STARTUPINFOEXW*>(startup_info);
+    if (extended->lpAttributeList != nullptr) {
+      preferred_node = extended->lpAttributeList->preferred_node;
+    }
+  }
+
+  try {
+    const std::string program = EncodeLossless(application_name);
+    std::vector<std::string> arguments;
+    for (const WideText& argument : SplitCommandLine(command_line)) {
+      arguments.push_back(EncodeLossless(argument));
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+
+    ScopedPreferredNode preference;
+    if (preferred_node != nullptr) {
+      if (const int error = preference.Prefer(*preferred_node)) return FailWithErrno(error);
+    }
+    pid_t pid = 0;
+    // A name without a slash is looked up in PATH, as POSIX launchers do.
+    if (const int error =
+            posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)) {
+      return FailWithErrno(error);
+    }
+    // Never closed, as the launch closes no handle: the child's record lasts as long as the tool.
+    auto* child = new ChildProcess{pid, false, 0};
+    process_information->hProcess = child;
+    process_information->hThread = child;  // the child's first thread is the process itself here
+    process_information->dwProcessId = static_cast<DWORD>(pid);
+    process_information->dwThreadId = static_cast<DWORD>(pid);
+    return TRUE;
+  } catch (const std::bad_alloc&) {
+    return FailWithErrno(ENOMEM);
+  }
+}
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+  auto* child = static_cast<ChildProcess*>(handle);
+  if (child == nullptr) return WaitFailed(ERROR_INVALID_HANDLE);
+  if (milliseconds != INFINITE) return WaitFailed(ERROR_NOT_SUPPORTED);
+  while (!child->ended) {
+    if (waitpid(child->pid, &child->status, 0) == child->pid) {
+      child->ended = true;
+    } else if (errno != EINTR) {
+      return WaitFailed(ErrorCodeFromErrno(errno));
+    }
+  }
+  return WAIT_OBJECT_0;
+}
+
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) {
+  auto* child = static_cast<ChildProcess*>(process);
+  if (child == nullptr || exit_code == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
+  if (!child->ended) {
+    const pid_t result = waitpid(child->pid, &child->status, WNOHANG);
+    if (result < 0) return FailWithErrno(errno);
+    child->ended = result == child->pid;
+  }
+  *exit_code = child->ended ? ExitCodeOf(child->status) : STILL_ACTIVE;
+  return TRUE;
+}

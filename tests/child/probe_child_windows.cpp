@@ -1,0 +1,38 @@
+// A child for the end-to-end tests: prints its command line, its arguments and the node the test
+// build of the tool recorded, then exits with the code it is told (hexadecimal allowed).
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size,
+                      nullptr, nullptr);
+  return bytes;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  std::string out = "cmdline:" + Utf8(GetCommandLineW()) + "\n";
+  UINT exit_code = 0;
+  for (int i = 1; i < argc; ++i) {
+    out += "arg:" + Utf8(argv[i]) + "\n";
+    if (std::wcsncmp(argv[i], L"--exit=", 7) == 0) {
+      exit_code = static_cast<UINT>(std::wcstoul(argv[i] + 7, nullptr, 0));
+    }
+  }
+  wchar_t node[16];
+  const DWORD length = GetEnvironmentVariableW(L"NODESTART_STAND_IN_NODE", node, 16);
+  if (length > 0 && length < 16) out += "node:" + Utf8(node) + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
+            nullptr);
+  ExitProcess(exit_code);
+}

@@ -1,0 +1,79 @@
+// A recording test double of the Win32 process interface (POSIX builds), linked in place of the
+// platform's stand-in: it answers as scripted and records every call with its arguments.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/wide_text.h"
+#include "platform/win32_api.h"
+
+struct RecordingKernel {
+  // The script.
+  BOOL sizing_result = FALSE;
+  SIZE_T sizing_size = 48;
+  DWORD sizing_error = ERROR_INSUFFICIENT_BUFFER;
+  DWORD init_error = 0;    // non-zero: the initialising call fails with it
+  DWORD update_error = 0;  // likewise for UpdateProcThreadAttribute
+  DWORD create_error = 0;  // likewise for CreateProcessW
+  DWORD child_exit_code = 0;
+  bool no_system_text = false;  // FormatMessageW finds no text
+  // Once read, the last error changes to this, as if another call had overwritten it.
+  DWORD last_error_after_read = 0;
+
+  // The record.
+  std::vector<std::string> calls;
+  DWORD last_error = 0;
+  struct {
+    LPPROC_THREAD_ATTRIBUTE_LIST list;
+    DWORD count;
+    DWORD flags;
+    SIZE_T size_in;
+  } init[2] = {};
+  struct {
+    LPPROC_THREAD_ATTRIBUTE_LIST list;
+    DWORD flags;
+    DWORD_PTR attribute;
+    PVOID value;
+    SIZE_T size;
+    PVOID previous_value;
+    SIZE_T* return_size;
+    std::uint16_t node_then;
+  } update = {};
+  struct {
+    WideText application_name;
+    WideText command_line;
+    bool command_line_writable;
+    LPSECURITY_ATTRIBUTES process_attributes;
+    LPSECURITY_ATTRIBUTES thread_attributes;
+    BOOL inherit_handles;
+    DWORD creation_flags;
+    LPVOID environment;
+    LPCWSTR current_directory;
+    STARTUPINFOEXW startup;
+    bool startup_extended_zero_elsewhere;
+    std::uint16_t node_then;  // read through the address the list recorded
+    LPPROCESS_INFORMATION process_information;
+  } create = {};
+  HANDLE waited_handle = nullptr;
+  DWORD waited_milliseconds = 0;
+  HANDLE exit_code_handle = nullptr;
+  LPPROC_THREAD_ATTRIBUTE_LIST deleted_list = nullptr;
+  struct {
+    DWORD flags;
+    LPCVOID source;
+    DWORD message_id;
+    DWORD language_id;
+    DWORD size;
+    std::va_list* arguments;
+  } format = {};
+};
+
+// The double's state; reset it at the start of each test.
+extern RecordingKernel kernel;
+
+// What the double's FormatMessageW gives for `code`.
+WideText RecordedSystemText(DWORD code);
+
+// Everything the launch printed, through the console double.
+extern WideText console_output;

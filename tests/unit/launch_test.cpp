@@ -1,0 +1,196 @@
+// The launch against the recording double of the kernel interface.
+#include "launch/launch_on_preferred_node.h"
+
+#include <gtest/gtest.h>
+
+#include "launch/system_error_report.h"
+#include "support/recording_kernel.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class LaunchTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    kernel = RecordingKernel{};
+    console_output.clear();
+  }
+};
+
+TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
+  kernel.child_exit_code = 3;
+  EXPECT_EQ(LaunchOnPreferredNode(L"indigo benchmark.exe", L"\"indigo benchmark.exe\" a b", 7), 0);
+
+  EXPECT_EQ(kernel.calls,
+            (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
+                   "UpdateProcThreadAttribute", "CreateProcessW", "WaitForSingleObject",
+                   "GetExitCodeProcess", "DeleteProcThreadAttributeList"}));
+  const auto& sizing = kernel.init[0];
+  EXPECT_EQ(sizing.count, 1u);
+  EXPECT_EQ(sizing.flags, 0u);
+  const auto& init = kernel.init[1];
+  EXPECT_NE(init.list, nullptr);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(init.list) % 16, 0u);
+  EXPECT_EQ(init.count, 1u);
+  EXPECT_EQ(init.flags, 0u);
+  EXPECT_EQ(init.size_in, kernel.sizing_size);
+
+  const auto& update = kernel.update;
+  EXPECT_EQ(update.list, init.list);
+  EXPECT_EQ(update.flags, 0u);
+  EXPECT_EQ(update.attribute, 0x20004u);
+  EXPECT_EQ(update.size, 2u);
+  EXPECT_EQ(update.node_then, 7);
+  EXPECT_EQ(update.previous_value, nullptr);
+  EXPECT_EQ(update.return_size, nullptr);
+
+  const auto& create = kernel.create;
+  EXPECT_EQ(create.application_name, L"indigo benchmark.exe");
+  EXPECT_EQ(create.command_line, L"\"indigo benchmark.exe\" a b");
+  EXPECT_TRUE(create.command_line_writable);
+  EXPECT_EQ(create.process_attributes, nullptr);
+  EXPECT_EQ(create.thread_attributes, nullptr);
+  EXPECT_EQ(create.inherit_handles, FALSE);
+  EXPECT_EQ(create.creation_flags, 0x80000u);
+  EXPECT_EQ(create.environment, nullptr);
+  EXPECT_EQ(create.current_directory, nullptr);
+  EXPECT_EQ(create.startup.StartupInfo.cb, 112u);
+  EXPECT_EQ(create.startup.lpAttributeList, init.list);
+  EXPECT_TRUE(create.startup_extended_zero_elsewhere);
+  EXPECT_EQ(create.node_then, 7) << "the node's address must still hold it when the child starts";
+  EXPECT_NE(create.process_information, nullptr);
+
+  EXPECT_EQ(kernel.waited_handle, reinterpret_cast<HANDLE>(0x1234));
+  EXPECT_EQ(kernel.waited_milliseconds, 0xFFFFFFFFu);
+  EXPECT_EQ(kernel.exit_code_handle, reinterpret_cast<HANDLE>(0x1234));
+  EXPECT_EQ(kernel.deleted_list, init.list);
+  EXPECT_EQ(console_output,
+            L"\n Waiting for child process to exit ...\n Child process exited with code 3\n");
+}
+
+TEST_F(LaunchTest, GoesOnWhenTheSizingCallSucceeds) {
+  kernel.sizing_result = TRUE;
+  EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
+  EXPECT_EQ(kernel.calls.size(), 7u);
+}
+
+TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
+  const struct {
+    DWORD code;
+    const wchar_t* line;
+  } cases[] = {
+      {0, L"\n Child process exited with code 0\n"},
+      {0xC0000005, L"\n Child process exited with code -1073741819\n"},
+      {0xFFFFFFFF, L"\n Child process exited with code -1\n"},
+      {0x7FFFFFFF, L"\n Child process exited with code 2147483647\n"},
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    kernel.child_exit_code = c.code;
+    EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 1), 0);
+    EXPECT_EQ(console_output, WideText(L"\n Waiting for child process to exit ...") + c.line);
+  }
+}
+
+struct FailureCase {
+  const char* name;
+  void (*script)(RecordingKernel&);
+  const wchar_t* operation;
+  DWORD reported_code;
+  Calls calls;  // up to the report
+};
+
+const FailureCase kFailureCases[] = {
+    {"sizing fails; its code is passed explicitly though the last error changes",
+     [](RecordingKernel& k) {
+       k.sizing_error = 5;
+       k.last_error_after_read = 1450;
+     },
+     L"InitializeProcThreadAttributeList",
+     5,
+     {"InitializeProcThreadAttributeList(sizing)"}},
+    {"sizing asks for more than the buffer holds",
+     [](RecordingKernel& k) { k.sizing_size = 4097; },
+     L"InitializeProcThreadAttributeList",
+     ERROR_INSUFFICIENT_BUFFER,
+     {"InitializeProcThreadAttributeList(sizing)"}},
+    {"initialising fails",
+     [](RecordingKernel& k) { k.init_error = 8; },
+     L"InitializeProcThreadAttributeList",
+     8,
+     {"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList"}},
+    {"setting the node fails",
+     [](RecordingKernel& k) { k.update_error = ERROR_NOT_SUPPORTED; },
+     L"UpdateProcThreadAttribute",
+     ERROR_NOT_SUPPORTED,
+     {"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
+      "UpdateProcThreadAttribute"}},
+    {"creating the child fails",
+     [](RecordingKernel& k) { k.create_error = 2; },
+     L"CreateProcess",
+     2,
+     {"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
+      "UpdateProcThreadAttribute", "CreateProcessW"}},
+};
+
+TEST_F(LaunchTest, ReportsEachFailedStepAndStartsNothing) {
+  for (const FailureCase& c : kFailureCases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    c.script(kernel);
+    EXPECT_THROW(LaunchOnPreferredNode(L"t", L"\"t\"", 1), CErr);
+    Calls expected_calls = c.calls;
+    expected_calls.push_back("FormatMessageW");
+    EXPECT_EQ(kernel.calls, expected_calls);  // no wait, no exit code, list not released
+    EXPECT_EQ(kernel.format.message_id, c.reported_code);
+    EXPECT_EQ(console_output,
+              L"\n ERROR - " + WideText(c.operation) + L": " + RecordedSystemText(c.reported_code));
+  }
+}
+
+TEST(SystemErrorReport, AsksTheSystemForTheTextOfTheCode) {
+  const struct {
+    DWORD given;
+    DWORD last_error;
+    DWORD reported;
+  } cases[] = {
+      {0, 1450, 1450},  // 0: the last error at the time of the report
+      {5, 1450, 5},     // any other code: as given, and the last error is not read
+  };
+  for (const auto& c : cases) {
+    kernel = RecordingKernel{};
+    console_output.clear();
+    kernel.last_error = c.last_error;
+    kernel.last_error_after_read = 99;
+    CErr report(L"Op", c.given);
+    EXPECT_EQ(kernel.format.flags, 0x1200u);
+    EXPECT_EQ(kernel.format.source, nullptr);
+    EXPECT_EQ(kernel.format.message_id, c.reported);
+    EXPECT_EQ(kernel.format.language_id, 0x400u);
+    EXPECT_EQ(kernel.format.size, 65536u);
+    EXPECT_EQ(kernel.format.arguments, nullptr);
+    EXPECT_EQ(kernel.last_error, c.given == 0 ? 99u : c.last_error);
+    EXPECT_EQ(console_output, L"\n ERROR - Op: " + RecordedSystemText(c.reported));
+  }
+}
+
+TEST(SystemErrorReport, NamesTheCodeWhenTheSystemHasNoText) {
+  const struct {
+    DWORD code;
+    const wchar_t* text;
+  } cases[] = {
+      {1234, L"unknown error 1234 (0x4D2)"},
+      {0xE0000001, L"unknown error 3758096385 (0xE0000001)"},
+      {15, L"unknown error 15 (0xF)"},
+  };
+  for (const auto& c : cases) {
+    kernel = RecordingKernel{};
+    console_output.clear();
+    kernel.no_system_text = true;
+    CErr report(L"CreateProcess", c.code);
+    EXPECT_EQ(console_output, L"\n ERROR - CreateProcess: " + WideText(c.text));
+  }
+}
+
+}  // namespace
