@@ -17,11 +17,14 @@ WideText WithWindowsLineBreaks(const WideText& text) {
   return out;
 }
 
-void WriteAll(HANDLE out, const char* data, std::size_t size) {
+// Hands `write` the units in chunks of at most `most` until all are written or it fails; a
+// failure leaves nobody to tell.
+template <typename Unit, typename Write>
+void WriteAll(const Unit* data, std::size_t size, DWORD most, Write write) {
   while (size != 0) {
-    const DWORD chunk = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    const DWORD chunk = size > most ? most : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(out, data, chunk, &written, nullptr) || written == 0) return;
+    if (!write(data, chunk, &written) || written == 0) return;
     data += written;
     size -= written;
   }
@@ -37,15 +40,9 @@ void WriteToStdout(const WideText& text) {
   DWORD mode = 0;
   if (GetConsoleMode(out, &mode)) {
     // A real console shows every character when given UTF-16 directly.
-    const wchar_t* data = lines.data();
-    std::size_t left = lines.size();
-    while (left != 0) {
-      const DWORD chunk = left > 0x4000 ? 0x4000 : static_cast<DWORD>(left);
-      DWORD written = 0;
-      if (!WriteConsoleW(out, data, chunk, &written, nullptr) || written == 0) return;
-      data += written;
-      left -= written;
-    }
+    WriteAll(lines.data(), lines.size(), 0x4000, [out](const wchar_t* data, DWORD n, DWORD* done) {
+      return WriteConsoleW(out, data, n, done, nullptr);
+    });
     return;
   }
   // Redirected to a file or pipe: UTF-8, lone surrogates becoming U+FFFD.
@@ -55,5 +52,7 @@ void WriteToStdout(const WideText& text) {
   if (size <= 0) return;
   std::string bytes(static_cast<std::size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, &bytes[0], size, nullptr, nullptr);
-  WriteAll(out, bytes.data(), bytes.size());
+  WriteAll(bytes.data(), bytes.size(), 0x10000000, [out](const char* data, DWORD n, DWORD* done) {
+    return WriteFile(out, data, n, done, nullptr);
+  });
 }

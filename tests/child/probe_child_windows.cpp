@@ -5,19 +5,7 @@
 #include <cwchar>
 #include <string>
 
-namespace {
-
-std::string Utf8(const std::wstring& wide) {
-  if (wide.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), &bytes[0], size,
-                      nullptr, nullptr);
-  return bytes;
-}
-
-}  // namespace
+#include "support/utf8_windows.h"
 
 int wmain(int argc, wchar_t* argv[]) {
   std::string out = "cmdline:" + Utf8(GetCommandLineW()) + "\n";

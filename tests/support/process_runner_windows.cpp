@@ -3,17 +3,9 @@
 #include <stdexcept>
 
 #include "support/process_runner.h"
+#include "support/utf8_windows.h"
 
 namespace {
-
-std::wstring Widen(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &wide[0], size);
-  return wide;
-}
 
 // Quotes one argument so that the C runtime's parser gives it back unchanged.
 void AppendQuoted(std::wstring& command_line, const std::wstring& argument) {
@@ -95,10 +87,5 @@ std::string BuiltProgram(const std::string& name) {
     throw std::runtime_error("cannot find the test's own path");
   std::wstring path(self, length);
   path = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(name) + L".exe";
-  const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &utf8[0], size,
-                      nullptr, nullptr);
-  return utf8;
+  return Utf8(path);
 }

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "support/system_facts.h"
+#include "support/utf8_windows.h"
 
 std::string SystemText(unsigned long code) {
   wchar_t text[65536];
@@ -10,13 +11,7 @@ std::string SystemText(unsigned long code) {
   for (DWORD i = 0; i < length; ++i) {
     if (text[i] != L'\r' || i + 1 == length || text[i + 1] != L'\n') lines += text[i];
   }
-  if (lines.empty()) return std::string();
-  const int wide_size = static_cast<int>(lines.size());
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, &utf8[0], size, nullptr, nullptr);
-  return utf8;
+  return Utf8(lines);
 }
 
 bool UnderWine() {

@@ -1,4 +1,5 @@
-// The POSIX stand-in's own refusals, as Windows would refuse; real children are in the e2e tests.
+// The POSIX stand-in for the attribute list and the system texts; real children are in the
+// end-to-end tests.
 #include <cerrno>
 #include <cstring>
 
@@ -66,66 +67,16 @@ TEST(AttributeListStandIn, AcceptsOnlyTheTwoBytePreferredNode) {
   }
 }
 
-TEST(CreateProcessStandIn, RefusesWhatItDoesNotImplement) {
-  ListStorage storage;
-  SIZE_T size = sizeof storage.bytes;
-  ASSERT_TRUE(InitializeProcThreadAttributeList(AsList(storage), 1, 0, &size));
-  wchar_t command_line[] = L"\"true\"";
-  SECURITY_ATTRIBUTES security = {};
-  wchar_t directory[] = L"/";
-  const struct {
-    const char* name;
-    LPSECURITY_ATTRIBUTES process_attributes;
-    DWORD creation_flags;
-    LPCWSTR current_directory;
-    DWORD startup_flags;
-    DWORD cb;
-    DWORD error;
-  } cases[] = {
-      {"security attributes", &security, EXTENDED_STARTUPINFO_PRESENT, nullptr, 0, 112,
-       ERROR_NOT_SUPPORTED},
-      {"other creation flags", nullptr, EXTENDED_STARTUPINFO_PRESENT | 0x10, nullptr, 0, 112,
-       ERROR_NOT_SUPPORTED},
-      {"current directory", nullptr, EXTENDED_STARTUPINFO_PRESENT, directory, 0, 112,
-       ERROR_NOT_SUPPORTED},
-      {"startup flags", nullptr, EXTENDED_STARTUPINFO_PRESENT, nullptr, 0x100, 112,
-       ERROR_NOT_SUPPORTED},
-      {"record too small", nullptr, EXTENDED_STARTUPINFO_PRESENT, nullptr, 0, 104,
-       ERROR_INVALID_PARAMETER},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    STARTUPINFOEXW startup = {};
-    startup.StartupInfo.cb = c.cb;
-    startup.StartupInfo.dwFlags = c.startup_flags;
-    startup.lpAttributeList = AsList(storage);
-    PROCESS_INFORMATION process = {};
-    SetLastError(0);
-    EXPECT_FALSE(CreateProcessW(L"true", command_line, c.process_attributes, nullptr, FALSE,
-                                c.creation_flags, nullptr, c.current_directory,
-                                &startup.StartupInfo, &process));
-    EXPECT_EQ(GetLastError(), c.error);
-    EXPECT_EQ(process.hProcess, nullptr);
-  }
-}
-
-std::wstring SystemText(DWORD code, DWORD capacity = 65536) {
-  std::vector<wchar_t> buffer(capacity);
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, code, 0x400, buffer.data(), capacity, nullptr);
-  return std::wstring(buffer.data(), length);
-}
-
-TEST(FormatMessageStandIn, GivesTheSystemsReasonWithALineBreak) {
-  EXPECT_EQ(SystemText(ErrorCodeFromErrno(ENOENT)), DecodeLossless(std::strerror(ENOENT)) + L"\n");
-  EXPECT_EQ(SystemText(ErrorCodeFromErrno(E2BIG)), DecodeLossless(std::strerror(E2BIG)) + L"\n");
-  EXPECT_EQ(SystemText(ERROR_INSUFFICIENT_BUFFER),
-            L"The data area passed to a system call is too small.\n");
-  EXPECT_EQ(SystemText(ERROR_NOT_SUPPORTED), L"The request is not supported.\n");
-
-  EXPECT_EQ(SystemText(4242), L"");
+TEST(FormatMessageStandIn, GivesTheSystemsReasonOrNothing) {
+  const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  wchar_t text[256];
+  DWORD length =
+      FormatMessageW(flags, nullptr, ErrorCodeFromErrno(E2BIG), 0x400, text, 256, nullptr);
+  EXPECT_EQ(WideText(text, length), DecodeLossless(std::strerror(E2BIG)) + L"\n");
+  // A code it has no text for, and a buffer too small, give no text, as Windows does.
+  EXPECT_EQ(FormatMessageW(flags, nullptr, 4242, 0x400, text, 256, nullptr), 0u);
   EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
-  EXPECT_EQ(SystemText(ERROR_NOT_SUPPORTED, 5), L"");
+  EXPECT_EQ(FormatMessageW(flags, nullptr, ERROR_NOT_SUPPORTED, 0x400, text, 5, nullptr), 0u);
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
 }
 
