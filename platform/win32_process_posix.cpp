@@ -29,6 +29,20 @@ struct ChildProcess {
   int status;
 };
 
+// The children created, standing in for the kernel's process objects. A handle is an index
+// into it, plus one; handles are never closed, as the launch closes none.
+std::vector<ChildProcess> children;
+
+HANDLE NewChildHandle(pid_t pid) {
+  children.push_back(ChildProcess{pid, false, 0});
+  return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(children.size()));
+}
+
+ChildProcess* ChildOf(HANDLE handle) {
+  const auto index = reinterpret_cast<std::uintptr_t>(handle);
+  return index == 0 || index > children.size() ? nullptr : &children[index - 1];
+}
+
 DWORD ExitCodeOf(int status) {
   if (WIFSIGNALED(status)) return 128 + static_cast<DWORD>(WTERMSIG(status));
   return static_cast<DWORD>(WEXITSTATUS(status));
@@ -115,14 +129,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     if (preferred_node != nullptr) {
       if (const int error = preference.Prefer(*preferred_node)) return FailWithErrno(error);
     }
+    children.reserve(children.size() + 1);  // so that recording the child cannot fail
     pid_t pid = 0;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
     if (const int error =
             posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)) {
       return FailWithErrno(error);
     }
-    // Never closed, as the launch closes no handle: the child's record lasts as long as the tool.
-    auto* child = new ChildProcess{pid, false, 0};
+    const HANDLE child = NewChildHandle(pid);
     process_information->hProcess = child;
     process_information->hThread = child;  // the child's first thread is the process itself here
     process_information->dwProcessId = static_cast<DWORD>(pid);
@@ -134,7 +148,7 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 }
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
-  auto* child = static_cast<ChildProcess*>(handle);
+  ChildProcess* child = ChildOf(handle);
   if (child == nullptr) return WaitFailed(ERROR_INVALID_HANDLE);
   if (milliseconds != INFINITE) return WaitFailed(ERROR_NOT_SUPPORTED);
   while (!child->ended) {
@@ -148,7 +162,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 }
 
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) {
-  auto* child = static_cast<ChildProcess*>(process);
+  ChildProcess* child = ChildOf(process);
   if (child == nullptr || exit_code == nullptr) return FailWith(ERROR_INVALID_PARAMETER);
   if (!child->ended) {
     const pid_t result = waitpid(child->pid, &child->status, WNOHANG);
