@@ -2,6 +2,7 @@
 // child's creation with the preferred node as its memory policy, the wait and the exit code.
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>  // environ
 
 #include <cerrno>
 #include <new>
@@ -13,8 +14,6 @@
 #include "platform/memory_policy_linux.h"
 #include "platform/system_errors_posix.h"
 #include "platform/win32_api.h"
-
-extern char** environ;
 
 // Lives in the caller's storage. Like Windows, it records where the value is, not the value.
 struct PROC_THREAD_ATTRIBUTE_LIST {
@@ -117,11 +116,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 
   try {
     const std::string program = EncodeLossless(application_name);
+    const std::vector<WideText> split = SplitCommandLine(command_line);
     std::vector<std::string> arguments;
-    for (const WideText& argument : SplitCommandLine(command_line)) {
+    arguments.reserve(split.size());
+    for (const WideText& argument : split) {
       arguments.push_back(EncodeLossless(argument));
     }
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
 

@@ -46,8 +46,10 @@ int main(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) {
     out += std::string("arg:") + argv[i] + "\n";
     const char* value = nullptr;
-    if (Option(argv[i], "--exit=", &value)) exit_code = std::atoi(value);
-    if (Option(argv[i], "--signal=", &value)) signal_number = std::atoi(value);
+    if (Option(argv[i], "--exit=", &value))
+      exit_code = static_cast<int>(std::strtol(value, nullptr, 10));
+    if (Option(argv[i], "--signal=", &value))
+      signal_number = static_cast<int>(std::strtol(value, nullptr, 10));
     if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicy() + "\n";
   }
   for (std::size_t done = 0; done < out.size();) {
@@ -56,8 +58,8 @@ int main(int argc, char* argv[]) {
     done += static_cast<std::size_t>(written);
   }
   if (signal_number != 0) {
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
+    static_cast<void>(std::signal(signal_number, SIG_DFL));
+    static_cast<void>(std::raise(signal_number));
   }
   return exit_code;
 }

@@ -79,7 +79,7 @@ TEST(RunDriverEndToEnd, HoldsUnderLargeInput) {
 #ifdef _WIN32
   const std::size_t kLarge = 30000;  // Windows caps a whole command line at 32,767 characters
 #else
-  const std::size_t kLarge = 100 * 1024;
+  const std::size_t kLarge = std::size_t{100} * 1024;
 #endif
   const std::string large(kLarge, 'y');
   ExpectRun(Launching("large argument", {"0", "t", large}, Summary("t", "\"t\" " + large, 0)));

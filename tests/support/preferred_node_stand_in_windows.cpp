@@ -24,5 +24,7 @@ BOOL WINAPI AcceptPreferredNode(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, 
 
 // The import-table entry the tool's call goes through: defined here, it is not taken from
 // kernel32's import library.
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's name
 extern "C" decltype(&UpdateProcThreadAttribute) __imp_UpdateProcThreadAttribute;
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 decltype(&UpdateProcThreadAttribute) __imp_UpdateProcThreadAttribute = AcceptPreferredNode;

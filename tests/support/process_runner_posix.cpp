@@ -8,8 +8,6 @@
 
 #include "support/process_runner.h"
 
-extern char** environ;
-
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments) {
   int pipe_ends[2];
   if (pipe(pipe_ends) != 0) throw std::runtime_error("pipe failed");

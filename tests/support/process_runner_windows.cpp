@@ -86,6 +86,7 @@ std::string BuiltProgram(const std::string& name) {
   if (length == 0 || length == MAX_PATH)
     throw std::runtime_error("cannot find the test's own path");
   std::wstring path(self, length);
-  path = path.substr(0, path.find_last_of(L"\\/") + 1) + Widen(name) + L".exe";
+  path.erase(path.find_last_of(L"\\/") + 1);
+  path += Widen(name) + L".exe";
   return Utf8(path);
 }

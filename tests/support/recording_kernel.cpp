@@ -88,10 +88,12 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
   c.environment = environment;
   c.current_directory = current_directory;
   std::memcpy(&c.startup, startup_info, sizeof c.startup);
-  STARTUPINFOEXW expected = {};
-  expected.StartupInfo.cb = c.startup.StartupInfo.cb;
-  expected.lpAttributeList = c.startup.lpAttributeList;
-  c.startup_extended_zero_elsewhere = std::memcmp(&expected, &c.startup, sizeof expected) == 0;
+  const STARTUPINFOW& s = c.startup.StartupInfo;
+  const DWORD numbers = s.dwX | s.dwY | s.dwXSize | s.dwYSize | s.dwXCountChars | s.dwYCountChars |
+                        s.dwFillAttribute | s.dwFlags | s.wShowWindow | s.cbReserved2;
+  c.startup_extended_zero_elsewhere = numbers == 0 && !s.lpReserved && !s.lpDesktop && !s.lpTitle &&
+                                      !s.lpReserved2 && !s.hStdInput && !s.hStdOutput &&
+                                      !s.hStdError;
   const auto* list = c.startup.lpAttributeList;
   c.node_then = list != nullptr && list->node != nullptr ? *list->node : 0xDEAD;
   c.process_information = process_information;

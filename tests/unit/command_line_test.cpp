@@ -35,7 +35,7 @@ TEST(ComposeCommandLine, QuotesTheTargetAndAppendsArgumentsUnchanged) {
 }
 
 TEST(ComposeCommandLine, CarriesLongAndManyArguments) {
-  const WideText long_argument(100 * 1024, L'x');
+  const WideText long_argument(std::size_t{100} * 1024, L'x');
   const std::vector<WideText> many(10000, L"ab");
   EXPECT_EQ(ComposeCommandLine(L"t", {long_argument}), L"\"t\" " + long_argument);
   const WideText composed = ComposeCommandLine(L"t", many);

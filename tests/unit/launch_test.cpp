@@ -163,7 +163,7 @@ TEST(SystemErrorReport, AsksTheSystemForTheTextOfTheCode) {
     console_output.clear();
     kernel.last_error = c.last_error;
     kernel.last_error_after_read = 99;
-    CErr report(L"Op", c.given);
+    CErr(L"Op", c.given);
     EXPECT_EQ(kernel.format.flags, 0x1200u);
     EXPECT_EQ(kernel.format.source, nullptr);
     EXPECT_EQ(kernel.format.message_id, c.reported);
@@ -188,7 +188,7 @@ TEST(SystemErrorReport, NamesTheCodeWhenTheSystemHasNoText) {
     kernel = RecordingKernel{};
     console_output.clear();
     kernel.no_system_text = true;
-    CErr report(L"CreateProcess", c.code);
+    CErr(L"CreateProcess", c.code);
     EXPECT_EQ(console_output, L"\n ERROR - CreateProcess: " + WideText(c.text));
   }
 }

@@ -26,7 +26,7 @@ TEST(AttributeListStandIn, SizesThenInitialisesOnlyEnoughStorage) {
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
   ASSERT_GT(size, 0u);
 
-  ListStorage storage;
+  ListStorage storage{};
   SIZE_T too_small = size - 1;
   EXPECT_FALSE(InitializeProcThreadAttributeList(AsList(storage), 1, 0, &too_small));
   EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
@@ -56,7 +56,7 @@ TEST(AttributeListStandIn, AcceptsOnlyTheTwoBytePreferredNode) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ListStorage storage;
+    ListStorage storage{};
     SIZE_T size = sizeof storage.bytes;
     ASSERT_TRUE(InitializeProcThreadAttributeList(AsList(storage), 1, 0, &size));
     SetLastError(0);
