@@ -2,16 +2,19 @@
 # Installs the Debian packages a build needs, only those that are missing.
 #   install-deps.sh linux     native build and its tests
 #   install-deps.sh windows   cross build and its tests under Wine
-#   install-deps.sh all       both
+#   install-deps.sh checks    static analysis, fuzzing and the benchmark
+#   install-deps.sh all       all of them
 set -eu
 
 linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64"
+checks="clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl"
 case "${1:-all}" in
   linux) wanted=$linux ;;
   windows) wanted=$windows ;;
-  all) wanted="$linux $windows" ;;
-  *) echo "usage: $0 [linux|windows|all]" >&2; exit 2 ;;
+  checks) wanted=$checks ;;
+  all) wanted="$linux $windows $checks" ;;
+  *) echo "usage: $0 [linux|windows|checks|all]" >&2; exit 2 ;;
 esac
 
 missing=""
