@@ -23,18 +23,22 @@ std::string ExitLine(long code) {
   return "\n Child process exited with code " + std::to_string(code) + "\n";
 }
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 struct LaunchCase {
   const char* name;
-  std::string node;
-  std::string target;
-  std::vector<std::string> arguments;
-  std::string command_line;
-  int shown_node;
+  int node;
+  std::vector<std::string> target_and_arguments;
   std::string after_summary;
   int exit_status;
 };
+
+// The command line the tool composes, as its summary shows it.
+std::string CommandLine(const std::vector<std::string>& target_and_arguments) {
+  std::string command_line = "\"" + target_and_arguments[0] + "\"";
+  for (std::size_t i = 1; i < target_and_arguments.size(); ++i) {
+    command_line += " " + target_and_arguments[i];
+  }
+  return command_line;
+}
 
 // The child runs while the tool prints its "Waiting" line, so the two may come in either order;
 // everything else has one order only.
@@ -49,12 +53,14 @@ std::string ChildFirst(const std::string& expected) {
 
 void ExpectLaunch(const std::string& tool, const LaunchCase& c) {
   SCOPED_TRACE(c.name);
-  std::vector<std::string> arguments = {c.node, c.target};
-  arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+  std::vector<std::string> arguments = {std::to_string(c.node)};
+  arguments.insert(arguments.end(), c.target_and_arguments.begin(), c.target_and_arguments.end());
   const ProcessResult result = RunProcess(tool, arguments);
   std::string rest;
   ASSERT_TRUE(AfterBannerAndStamp(result.output, rest));
-  const std::string expected = Summary(c.target, c.command_line, c.shown_node) + c.after_summary;
+  const std::string expected =
+      Summary(c.target_and_arguments[0], CommandLine(c.target_and_arguments), c.node) +
+      c.after_summary;
   if (rest != ChildFirst(expected)) {
     EXPECT_EQ(rest, expected);
   }
@@ -72,7 +78,12 @@ std::string ProbeWithSpaces() {
   return copy.u8string();
 }
 
+const std::string kProbe = BuiltProgram("probe_child");
+
 #ifndef _WIN32
+
+const std::string kTool = BuiltProgram("nodestart");
+const std::string kReport = "\n ERROR - CreateProcess: ";
 
 // A file nobody may execute.
 std::string PlainFile() {
@@ -83,127 +94,50 @@ std::string PlainFile() {
   return path.string();
 }
 
-const std::string kProbe = BuiltProgram("probe_child");
-const std::string kTool = BuiltProgram("nodestart");
-
-std::string ChildSaw(const std::string& arg0, const std::vector<std::string>& arguments) {
+// What the probe prints for the arguments it got (and `extra` after them), then the end of the run.
+std::string Ran(const std::string& arg0, const std::vector<std::string>& arguments, long code,
+                const std::string& extra = "") {
   std::string out = "arg0:" + arg0 + "\n";
   for (const std::string& argument : arguments) out += "arg:" + argument + "\n";
-  return out;
-}
-
-std::string Ran(const std::string& child_output, long code) {
-  return kWaiting + child_output + ExitLine(code);
+  return kWaiting + out + extra + ExitLine(code);
 }
 
 TEST(LaunchEndToEnd, RunsTheChildAndReportsItsExitCode) {
   const std::string spaced = ProbeWithSpaces();
+  const std::string utf8 = "\xc3\xa9\xe4\xb8\xad";
   const LaunchCase cases[] = {
-      {"exit code 3",
-       "0",
-       kProbe,
-       {"--exit=3"},
-       Quoted(kProbe) + " --exit=3",
-       0,
-       Ran(ChildSaw(kProbe, {"--exit=3"}), 3),
-       0},
-      {"killed by a signal",
-       "0",
-       kProbe,
-       {"--signal=15"},
-       Quoted(kProbe) + " --signal=15",
-       0,
-       Ran(ChildSaw(kProbe, {"--signal=15"}), 128 + 15),
-       0},
-      {"target with spaces",
-       "0",
-       spaced,
-       {"b"},
-       Quoted(spaced) + " b",
-       0,
-       Ran(ChildSaw(spaced, {"b"}), 0),
-       0},
+      {"exit code 3", 0, {kProbe, "--exit=3"}, Ran(kProbe, {"--exit=3"}, 3), 0},
+      {"killed by a signal", 0, {kProbe, "--signal=15"}, Ran(kProbe, {"--signal=15"}, 143), 0},
+      {"target with spaces", 0, {spaced, "b"}, Ran(spaced, {"b"}, 0), 0},
       {"split as the Microsoft runtime does",
-       "0",
-       kProbe,
-       {"\"abc\"", "d\"e", "f\"g", "a\\\\\\\"b", "back\\slash\\"},
-       Quoted(kProbe) + " \"abc\" d\"e f\"g a\\\\\\\"b back\\slash\\",
        0,
-       Ran(ChildSaw(kProbe, {"abc", "de fg", "a\\\"b", "back\\slash\\"}), 0),
+       {kProbe, "\"abc\"", "d\"e", "f\"g", "a\\\\\\\"b", "back\\slash\\"},
+       Ran(kProbe, {"abc", "de fg", "a\\\"b", "back\\slash\\"}, 0),
        0},
       {"bytes reach the child unchanged",
-       "0",
-       kProbe,
-       {"\xc3\xa9\xe4\xb8\xad", "\xff\xfe", "\x80"},
-       Quoted(kProbe) + " \xc3\xa9\xe4\xb8\xad \xff\xfe \x80",
        0,
-       Ran(ChildSaw(kProbe, {"\xc3\xa9\xe4\xb8\xad", "\xff\xfe", "\x80"}), 0),
+       {kProbe, utf8, "\xff\xfe", "\x80"},
+       Ran(kProbe, {utf8, "\xff\xfe", "\x80"}, 0),
        0},
-      {"found in PATH", "0", "true", {}, "\"true\"", 0, Ran("", 0), 0},
-      {"false from PATH", "0", "false", {"x"}, "\"false\" x", 0, Ran("", 1), 0},
+      {"memory policy prefers the node",
+       0,
+       {kProbe, "--policy"},
+       Ran(kProbe, {"--policy"}, 0, "policy:preferred 0\n"),
+       0},
+      {"found in PATH", 0, {"false", "x"}, kWaiting + ExitLine(1), 0},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
 }
 
 TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
-  const std::string missing = "/nonexistent/program";
-  const std::string plain_file = PlainFile();
-  const std::string report = "\n ERROR - CreateProcess: ";
   const LaunchCase cases[] = {
-      {"missing program",
-       "0",
-       missing,
-       {"a"},
-       Quoted(missing) + " a",
-       0,
-       report + SystemText(ENOENT),
-       2},
-      {"missing from PATH",
-       "0",
-       "no-such-program-here",
-       {},
-       "\"no-such-program-here\"",
-       0,
-       report + SystemText(ENOENT),
-       2},
-      {"not executable",
-       "0",
-       plain_file,
-       {},
-       Quoted(plain_file),
-       0,
-       report + SystemText(EACCES),
-       2},
-      {"node beyond any machine",
-       "-1",
-       kProbe,
-       {"--exit=5"},
-       Quoted(kProbe) + " --exit=5",
-       65535,
-       report + SystemText(EINVAL),
-       2},
-      {"node this machine lacks",
-       "1000",
-       kProbe,
-       {"--exit=5"},
-       Quoted(kProbe) + " --exit=5",
-       1000,
-       report + SystemText(EINVAL),
-       2},
+      {"missing program", 0, {"/nonexistent/program", "a"}, kReport + SystemText(ENOENT), 2},
+      {"missing from PATH", 0, {"no-such-program-here"}, kReport + SystemText(ENOENT), 2},
+      {"not executable", 0, {PlainFile()}, kReport + SystemText(EACCES), 2},
+      {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + SystemText(EINVAL), 2},
+      {"node this machine lacks", 1000, {kProbe, "--exit=5"}, kReport + SystemText(EINVAL), 2},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
-}
-
-TEST(LaunchEndToEnd, ChildPrefersTheNodeForItsMemory) {
-  const LaunchCase c = {"node 0",
-                        "0",
-                        kProbe,
-                        {"--policy"},
-                        Quoted(kProbe) + " --policy",
-                        0,
-                        Ran(ChildSaw(kProbe, {"--policy"}) + "policy:preferred 0\n", 0),
-                        0};
-  ExpectLaunch(kTool, c);
 }
 
 TEST(LaunchEndToEnd, NumactlSeesThePreferredPolicy) {
@@ -216,90 +150,50 @@ TEST(LaunchEndToEnd, NumactlSeesThePreferredPolicy) {
 
 #else  // Windows, under Wine or not
 
-const std::string kProbe = BuiltProgram("probe_child");
-
-TEST(LaunchEndToEnd, RealToolSetsThePreferredNode) {
-  const std::string tool = BuiltProgram("nodestart");
-  const std::string command_line = Quoted(kProbe) + " --exit=3";
-  if (UnderWine()) {
-    // Wine does not implement the attribute: the failure is reported and nothing starts.
-    ExpectLaunch(tool, {"refused by Wine",
-                        "0",
-                        kProbe,
-                        {"--exit=3"},
-                        command_line,
-                        0,
-                        "\n ERROR - UpdateProcThreadAttribute: " + SystemText(ERROR_NOT_SUPPORTED),
-                        2});
-  } else {
-    ExpectLaunch(tool, {"node 0",
-                        "0",
-                        kProbe,
-                        {"--exit=3"},
-                        command_line,
-                        0,
-                        kWaiting + ("cmdline:" + command_line + "\narg:--exit=3\n") + ExitLine(3),
-                        0});
-  }
+// What the probe prints for its command line and arguments, then the end of the run. `node` is
+// what the test build of the tool recorded, if it ran.
+std::string Ran(const std::vector<std::string>& target_and_arguments,
+                const std::vector<std::string>& arguments, int node, long code) {
+  std::string out = "cmdline:" + CommandLine(target_and_arguments) + "\n";
+  for (const std::string& argument : arguments) out += "arg:" + argument + "\n";
+  if (node >= 0) out += "node:" + std::to_string(node) + "\n";
+  return kWaiting + out + ExitLine(code);
 }
 
-std::string Ran(const std::string& command_line, const std::vector<std::string>& arguments,
-                int node, long code) {
-  std::string out = "cmdline:" + command_line + "\n";
-  for (const std::string& argument : arguments) out += "arg:" + argument + "\n";
-  return kWaiting + out + "node:" + std::to_string(node) + "\n" + ExitLine(code);
+TEST(LaunchEndToEnd, RealToolSetsThePreferredNode) {
+  const std::vector<std::string> target = {kProbe, "--exit=3"};
+  if (UnderWine()) {
+    // Wine does not implement the attribute: the failure is reported and nothing starts.
+    const std::string report = "\n ERROR - UpdateProcThreadAttribute: ";
+    ExpectLaunch(BuiltProgram("nodestart"),
+                 {"refused by Wine", 0, target, report + SystemText(ERROR_NOT_SUPPORTED), 2});
+  } else {
+    ExpectLaunch(BuiltProgram("nodestart"),
+                 {"node 0", 0, target, Ran(target, {"--exit=3"}, -1, 3), 0});
+  }
 }
 
 TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
   const std::string tool = BuiltProgram("nodestart_node_stand_in");
-  const std::string spaced = ProbeWithSpaces();
-  const std::string unicode = "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80";
+  const std::vector<std::string> exit_3 = {kProbe, "--exit=3"};
+  const std::vector<std::string> top_bit = {kProbe, "--exit=0xC0000005"};
+  const std::vector<std::string> spaced = {ProbeWithSpaces(), "b"};
+  const std::vector<std::string> unicode = {kProbe,
+                                            "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80"};
+  const std::string missing = BuiltProgram("no_such_program");
   const LaunchCase cases[] = {
-      {"exit code 3",
-       "1",
-       kProbe,
-       {"--exit=3"},
-       Quoted(kProbe) + " --exit=3",
-       1,
-       Ran(Quoted(kProbe) + " --exit=3", {"--exit=3"}, 1, 3),
-       0},
-      {"top bit set",
-       "65537",
-       kProbe,
-       {"--exit=0xC0000005"},
-       Quoted(kProbe) + " --exit=0xC0000005",
-       1,
-       Ran(Quoted(kProbe) + " --exit=0xC0000005", {"--exit=0xC0000005"}, 1, -1073741819),
-       0},
-      {"target with spaces",
-       "2",
-       spaced,
-       {"b"},
-       Quoted(spaced) + " b",
-       2,
-       Ran(Quoted(spaced) + " b", {"b"}, 2, 0),
-       0},
-      {"Unicode arguments",
-       "0",
-       kProbe,
-       {unicode},
-       Quoted(kProbe) + " " + unicode,
+      {"exit code 3", 1, exit_3, Ran(exit_3, {"--exit=3"}, 1, 3), 0},
+      {"top bit set", 1, top_bit, Ran(top_bit, {"--exit=0xC0000005"}, 1, -1073741819), 0},
+      {"target with spaces", 2, spaced, Ran(spaced, {"b"}, 2, 0), 0},
+      {"Unicode arguments", 0, unicode,
+       Ran(unicode, {"\xc3\xa9t\xc3\xa9", "\xe4\xb8\xad\xf0\x9f\x98\x80"}, 0, 0), 0},
+      {"missing program",
        0,
-       Ran(Quoted(kProbe) + " " + unicode, {"\xc3\xa9t\xc3\xa9", "\xe4\xb8\xad\xf0\x9f\x98\x80"}, 0,
-           0),
-       0},
+       {missing},
+       "\n ERROR - CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND),
+       2},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(tool, c);
-
-  const std::string missing = BuiltProgram("no_such_program");
-  ExpectLaunch(tool, {"missing program",
-                      "0",
-                      missing,
-                      {},
-                      Quoted(missing),
-                      0,
-                      "\n ERROR - CreateProcess: " + SystemText(ERROR_FILE_NOT_FOUND),
-                      2});
 }
 
 #endif

@@ -7,28 +7,7 @@
 
 #include "platform/command_line_split.h"
 #include "platform/lossless_utf8.h"
-
-namespace {
-
-// Quotes an argument so that the runtime's rules give it back: backslashes are doubled where a
-// quote follows them, and a quote is escaped.
-WideText Quote(const WideText& argument) {
-  WideText quoted = L"\"";
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(2 * backslashes, L'\\');
-  return quoted + L"\"";
-}
-
-}  // namespace
+#include "support/windows_quoting.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const WideText line = DecodeLossless(std::string(reinterpret_cast<const char*>(data), size));
@@ -37,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (arguments[0].find(L'"') != WideText::npos) __builtin_trap();  // the name drops its quotes
 
   WideText again = L"p";
-  for (std::size_t i = 1; i < arguments.size(); ++i) again += L" " + Quote(arguments[i]);
+  for (std::size_t i = 1; i < arguments.size(); ++i) again += L" " + QuoteForWindows(arguments[i]);
   std::vector<WideText> expected = arguments;
   expected[0] = L"p";
   if (SplitCommandLine(again) != expected) __builtin_trap();

@@ -4,36 +4,13 @@
 
 #include "support/process_runner.h"
 #include "support/utf8_windows.h"
-
-namespace {
-
-// Quotes one argument so that the C runtime's parser gives it back unchanged.
-void AppendQuoted(std::wstring& command_line, const std::wstring& argument) {
-  command_line += L'"';
-  std::size_t backslashes = 0;
-  for (const wchar_t c : argument) {
-    if (c == L'\\') {
-      ++backslashes;
-      continue;
-    }
-    command_line.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
-    backslashes = 0;
-    command_line += c;
-  }
-  command_line.append(2 * backslashes, L'\\');
-  command_line += L'"';
-}
-
-}  // namespace
+#include "support/windows_quoting.h"
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments) {
   const std::wstring wide_program = Widen(program);
-  std::wstring command_line;
-  AppendQuoted(command_line, wide_program);
-  for (const std::string& argument : arguments) {
-    command_line += L' ';
-    AppendQuoted(command_line, Widen(argument));
-  }
+  std::wstring command_line = QuoteForWindows(wide_program);
+  for (const std::string& argument : arguments)
+    command_line += L' ' + QuoteForWindows(Widen(argument));
 
   SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
   HANDLE read_end = nullptr;
