@@ -26,6 +26,11 @@ BOOL Fail(DWORD error_code) {
 
 }  // namespace
 
+void ResetRecording() {
+  kernel = RecordingKernel{};
+  console_output.clear();
+}
+
 WideText RecordedSystemText(DWORD code) { return L"text of " + std::to_wstring(code) + L"\n"; }
 
 DWORD GetLastError() {

@@ -77,3 +77,6 @@ WideText RecordedSystemText(DWORD code);
 
 // Everything the launch printed, through the console double.
 extern WideText console_output;
+
+// Forgets the script and the record, for the next test.
+void ResetRecording();

@@ -12,10 +12,7 @@ using Calls = std::vector<std::string>;
 
 class LaunchTest : public testing::Test {
  protected:
-  void SetUp() override {
-    kernel = RecordingKernel{};
-    console_output.clear();
-  }
+  void SetUp() override { ResetRecording(); }
 };
 
 TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
@@ -86,7 +83,7 @@ TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
       {0x7FFFFFFF, L"\n Child process exited with code 2147483647\n"},
   };
   for (const auto& c : cases) {
-    SetUp();
+    ResetRecording();
     kernel.child_exit_code = c.code;
     EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 1), 0);
     EXPECT_EQ(console_output, WideText(L"\n Waiting for child process to exit ...") + c.line);
@@ -137,7 +134,7 @@ const FailureCase kFailureCases[] = {
 TEST_F(LaunchTest, ReportsEachFailedStepAndStartsNothing) {
   for (const FailureCase& c : kFailureCases) {
     SCOPED_TRACE(c.name);
-    SetUp();
+    ResetRecording();
     c.script(kernel);
     EXPECT_THROW(LaunchOnPreferredNode(L"t", L"\"t\"", 1), CErr);
     Calls expected_calls = c.calls;
@@ -159,8 +156,7 @@ TEST(SystemErrorReport, AsksTheSystemForTheTextOfTheCode) {
       {5, 1450, 5},     // any other code: as given, and the last error is not read
   };
   for (const auto& c : cases) {
-    kernel = RecordingKernel{};
-    console_output.clear();
+    ResetRecording();
     kernel.last_error = c.last_error;
     kernel.last_error_after_read = 99;
     CErr(L"Op", c.given);
@@ -185,8 +181,7 @@ TEST(SystemErrorReport, NamesTheCodeWhenTheSystemHasNoText) {
       {15, L"unknown error 15 (0xF)"},
   };
   for (const auto& c : cases) {
-    kernel = RecordingKernel{};
-    console_output.clear();
+    ResetRecording();
     kernel.no_system_text = true;
     CErr(L"CreateProcess", c.code);
     EXPECT_EQ(console_output, L"\n ERROR - CreateProcess: " + WideText(c.text));
