@@ -7,6 +7,17 @@
 
 static_assert(sizeof(STARTUPINFOEXW) == 112, "the extended startup record of 64-bit Windows");
 
+namespace {
+
+// Ctrl+C and Ctrl+Break reach the child from the console itself, and the child decides; the tool
+// only goes on waiting, so that the child's end is still reported. Closing the console, logging
+// off and shutting down keep their default.
+BOOL WINAPI KeepWaitingOnInterrupt(DWORD control_type) {
+  return control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+}  // namespace
+
 int LaunchOnPreferredNode(const WideText& application_name, WideText command_line,
                           std::uint16_t node) {
   // The attribute list keeps the address of `node`, which stays here, unchanged, until the child
@@ -36,6 +47,10 @@ int LaunchOnPreferredNode(const WideText& application_name, WideText command_lin
                                  sizeof node, nullptr, nullptr)) {
     throw CErr(L"UpdateProcThreadAttribute");
   }
+  // Only now, so that an interrupt before the child exists still ends the run at once. A handler
+  // that returns TRUE, not "ignore Ctrl+C", which the child would inherit. Should installing it
+  // fail, an interrupt ends the tool as it always did: no reason to start nothing.
+  static_cast<void>(SetConsoleCtrlHandler(KeepWaitingOnInterrupt, TRUE));
   if (!CreateProcessW(application_name.c_str(), &command_line[0], nullptr, nullptr, FALSE,
                       EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
                       &process)) {

@@ -26,6 +26,9 @@ using LPCWSTR = const wchar_t*;
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
 
+// Windows' calling convention for callbacks; POSIX has only one.
+#define WINAPI
+
 constexpr DWORD ERROR_SUCCESS = 0;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_BAD_LENGTH = 24;
@@ -43,6 +46,13 @@ constexpr DWORD_PTR PROC_THREAD_ATTRIBUTE_PREFERRED_NODE = 0x00020004;
 constexpr DWORD EXTENDED_STARTUPINFO_PRESENT = 0x00080000;
 constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+
+constexpr DWORD CTRL_C_EVENT = 0;
+constexpr DWORD CTRL_BREAK_EVENT = 1;
+constexpr DWORD CTRL_CLOSE_EVENT = 2;
+constexpr DWORD CTRL_LOGOFF_EVENT = 5;
+constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
+using PHANDLER_ROUTINE = BOOL (*)(DWORD control_type);
 
 // Opaque, as on Windows: it lives in storage the caller provides.
 struct PROC_THREAD_ATTRIBUTE_LIST;
@@ -105,6 +115,10 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
                     LPSECURITY_ATTRIBUTES thread_attributes, BOOL inherit_handles,
                     DWORD creation_flags, LPVOID environment, LPCWSTR current_directory,
                     LPSTARTUPINFOW startup_info, LPPROCESS_INFORMATION process_information);
+// A console's control events are signals on POSIX; the stand-in's child creation and wait take
+// care of those.
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code);
 

@@ -1,14 +1,13 @@
 // POSIX stand-in for the Win32 process creation the launch code uses: the attribute list, the
 // child's creation with the preferred node as its memory policy, the wait and the exit code.
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>  // environ
 
 #include <cerrno>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "platform/child_signals_posix.h"
 #include "platform/command_line_split.h"
 #include "platform/lossless_utf8.h"
 #include "platform/memory_policy_linux.h"
@@ -134,8 +133,7 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     children.reserve(children.size() + 1);  // so that recording the child cannot fail
     pid_t pid = 0;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
-    if (const int error =
-            posix_spawnp(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ)) {
+    if (const int error = SpawnWithToolSignals(&pid, program.c_str(), argv.data())) {
       return FailWithErrno(error);
     }
     const HANDLE child = NewChildHandle(pid);
@@ -149,16 +147,21 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
   }
 }
 
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL /*add*/) {
+  // POSIX has no console control events: their counterparts, the terminal's signals, are taken
+  // care of by the child's creation and the wait. Refused as Windows refuses it: no routine.
+  return handler == nullptr ? FailWith(ERROR_INVALID_PARAMETER) : TRUE;
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   ChildProcess* child = ChildOf(handle);
   if (child == nullptr) return WaitFailed(ERROR_INVALID_HANDLE);
   if (milliseconds != INFINITE) return WaitFailed(ERROR_NOT_SUPPORTED);
-  while (!child->ended) {
-    if (waitpid(child->pid, &child->status, 0) == child->pid) {
-      child->ended = true;
-    } else if (errno != EINTR) {
-      return WaitFailed(ErrorCodeFromErrno(errno));
+  if (!child->ended) {
+    if (const int error = WaitRelayingSignals(child->pid, &child->status)) {
+      return WaitFailed(ErrorCodeFromErrno(error));
     }
+    child->ended = true;
   }
   return WAIT_OBJECT_0;
 }

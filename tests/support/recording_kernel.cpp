@@ -107,6 +107,12 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
   return TRUE;
 }
 
+BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
+  kernel.calls.push_back("SetConsoleCtrlHandler");
+  kernel.control_handler = {handler, add, console_output};
+  return TRUE;
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   kernel.calls.push_back("WaitForSingleObject");
   kernel.waited_handle = handle;

@@ -55,6 +55,11 @@ struct RecordingKernel {
     std::uint16_t node_then;  // read through the address the list recorded
     LPPROCESS_INFORMATION process_information;
   } create = {};
+  struct {
+    PHANDLER_ROUTINE handler;
+    BOOL add;
+    WideText printed_before;  // what the console had shown when it was installed
+  } control_handler = {};
   HANDLE waited_handle = nullptr;
   DWORD waited_milliseconds = 0;
   HANDLE exit_code_handle = nullptr;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "invocation/run_driver.h"
 #include "launch/system_error_report.h"
 #include "support/recording_kernel.h"
 
@@ -21,8 +22,8 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
 
   EXPECT_EQ(kernel.calls,
             (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
-                   "UpdateProcThreadAttribute", "CreateProcessW", "WaitForSingleObject",
-                   "GetExitCodeProcess", "DeleteProcThreadAttributeList"}));
+                   "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW",
+                   "WaitForSingleObject", "GetExitCodeProcess", "DeleteProcThreadAttributeList"}));
   const auto& sizing = kernel.init[0];
   EXPECT_EQ(sizing.count, 1u);
   EXPECT_EQ(sizing.flags, 0u);
@@ -69,7 +70,7 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
 TEST_F(LaunchTest, GoesOnWhenTheSizingCallSucceeds) {
   kernel.sizing_result = TRUE;
   EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
-  EXPECT_EQ(kernel.calls.size(), 7u);
+  EXPECT_EQ(kernel.calls.size(), 8u);
 }
 
 TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
@@ -87,6 +88,44 @@ TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
     kernel.child_exit_code = c.code;
     EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 1), 0);
     EXPECT_EQ(console_output, WideText(L"\n Waiting for child process to exit ...") + c.line);
+  }
+}
+
+TEST_F(LaunchTest, KeepsWaitingOnCtrlCAndCtrlBreakOnly) {
+  EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
+  const auto& installed = kernel.control_handler;
+  ASSERT_NE(installed.handler, nullptr);
+  EXPECT_EQ(installed.add, TRUE);
+  const struct {
+    DWORD event;
+    BOOL handled;  // TRUE: the tool goes on; FALSE: the default ends it
+  } cases[] = {
+      {CTRL_C_EVENT, TRUE},       {CTRL_BREAK_EVENT, TRUE},     {CTRL_CLOSE_EVENT, FALSE},
+      {CTRL_LOGOFF_EVENT, FALSE}, {CTRL_SHUTDOWN_EVENT, FALSE},
+  };
+  for (const auto& c : cases) EXPECT_EQ(installed.handler(c.event), c.handled) << c.event;
+}
+
+TEST_F(LaunchTest, InstallsTheInterruptHandlerOnlyAfterTheSummary) {
+  const struct {
+    std::vector<const char*> arguments;
+    int status;
+    bool installed;
+  } cases[] = {
+      {{"nodestart", "3", "t.exe", "a"}, 0, true},
+      {{"nodestart", "abc", "t.exe"}, 1, false},
+      {{"nodestart", "3"}, 1, false},
+  };
+  for (const auto& c : cases) {
+    ResetRecording();
+    EXPECT_EQ(RunNodeStart(static_cast<int>(c.arguments.size()), c.arguments.data()), c.status);
+    const WideText& shown = kernel.control_handler.printed_before;
+    EXPECT_EQ(kernel.control_handler.handler != nullptr, c.installed);
+    if (c.installed) {
+      EXPECT_EQ(shown.rfind(L"\n NodeStart", 0), 0u) << "the banner comes first";
+      const WideText summary_end = L"\n   Preferred NUMA node: 3\n";
+      EXPECT_EQ(shown.substr(shown.size() - summary_end.size()), summary_end);
+    }
   }
 }
 
@@ -128,7 +167,7 @@ const FailureCase kFailureCases[] = {
      L"CreateProcess",
      2,
      {"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
-      "UpdateProcThreadAttribute", "CreateProcessW"}},
+      "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW"}},
 };
 
 TEST_F(LaunchTest, ReportsEachFailedStepAndStartsNothing) {

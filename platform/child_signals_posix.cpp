@@ -1,0 +1,130 @@
+#include "platform/child_signals_posix.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>  // environ
+
+#include <cerrno>
+#include <cstdint>
+
+namespace {
+
+// What a user, a scheduler or a terminal sends to end or poke a program: the child's to act on.
+constexpr int kRelayedSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM};
+
+// The kernel's signals are numbered 1 to 64, one bit each in its masks.
+constexpr int kKernelSignals = 64;
+constexpr int kBitsPerWord = static_cast<int>(sizeof(unsigned long) * 8);
+
+// Asks the kernel directly: glibc's sigaction refuses to speak of its own signals, 32 and 33.
+bool IgnoredNow(int signal_number) {
+  struct {
+    void (*handler)(int);
+    unsigned long rest[4];  // flags, restorer and mask, as far as the architecture has them
+  } action = {};
+  return syscall(SYS_rt_sigaction, signal_number, nullptr, &action, sizeof(std::uint64_t)) == 0 &&
+         action.handler == SIG_IGN;
+}
+
+// Every signal the tool does not ignore, for the child to start at its default action, as exec
+// would have it. Without this glibc's posix_spawn leaves its own signals 32 and 33 ignored in the
+// child. glibc's sigaddset will not name those two, so the set is written as the kernel reads it.
+sigset_t NotIgnoredSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  auto* words = reinterpret_cast<unsigned long*>(&set);
+  for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
+    if (!IgnoredNow(signal_number)) {
+      const int bit = signal_number - 1;
+      words[bit / kBitsPerWord] |= 1UL << (bit % kBitsPerWord);
+    }
+  }
+  return set;
+}
+
+struct HeldSignals {
+  sigset_t original_mask;
+  sigset_t relayed;  // those of kRelayedSignals the tool does not ignore; an ignored one stays so
+  sigset_t waited;   // relayed, and SIGCHLD
+  bool sigchld_was_ignored;
+};
+
+HeldSignals held;
+bool child_started = false;
+
+// Blocks what the wait takes in turn with sigwaitinfo, and SIGPIPE, so that a write to a vanished
+// reader fails instead of ending the tool.
+void HoldSignals() {
+  sigemptyset(&held.relayed);
+  for (const int signal_number : kRelayedSignals) {
+    if (!IgnoredNow(signal_number)) sigaddset(&held.relayed, signal_number);
+  }
+  held.waited = held.relayed;
+  sigaddset(&held.waited, SIGCHLD);
+  sigset_t blocked = held.waited;
+  if (!IgnoredNow(SIGPIPE)) sigaddset(&blocked, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &blocked, &held.original_mask);
+  // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
+  // with SIGCHLD at its default, which POSIX allows exec to do as well.
+  held.sigchld_was_ignored = IgnoredNow(SIGCHLD);
+  if (held.sigchld_was_ignored) signal(SIGCHLD, SIG_DFL);
+}
+
+void ReleaseSignals() {
+  if (held.sigchld_was_ignored) signal(SIGCHLD, SIG_IGN);
+  sigprocmask(SIG_SETMASK, &held.original_mask, nullptr);
+}
+
+// A signal some process sent to the tool alone is meant for the child too. One from the terminal
+// (SI_KERNEL) went to the whole foreground process group, and one from the child or from a member
+// of the tool's own group was almost surely sent to the group: the child has those already.
+bool SentToToolAlone(const siginfo_t& info, pid_t child) {
+  if (info.si_code != SI_USER && info.si_code != SI_QUEUE && info.si_code != SI_TKILL) {
+    return false;
+  }
+  if (info.si_pid == child) return false;
+  const pid_t sender_group = getpgid(info.si_pid);
+  return sender_group < 0 || sender_group != getpgrp();  // a sender gone is taken as an outsider
+}
+
+}  // namespace
+
+int SpawnWithToolSignals(pid_t* pid, const char* program, char* const argv[]) {
+  const sigset_t defaults = NotIgnoredSignals();  // before holding changes SIGCHLD
+  if (!child_started) HoldSignals();
+
+  posix_spawnattr_t attributes;
+  int error = posix_spawnattr_init(&attributes);
+  if (error == 0) {
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    posix_spawnattr_setsigmask(&attributes, &held.original_mask);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    error = posix_spawnp(pid, program, nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+  }
+  if (error == 0) {
+    child_started = true;
+  } else if (!child_started) {
+    ReleaseSignals();  // no child: a signal held meanwhile acts now, as it would have
+  }
+  return error;
+}
+
+int WaitRelayingSignals(pid_t child, int* status) {
+  // SIGCHLD has been held since before the child existed, so no end can pass unnoticed between
+  // the look and the wait for the next signal.
+  for (;;) {
+    const pid_t ended = waitpid(child, status, WNOHANG);
+    if (ended == child) return 0;
+    if (ended < 0 && errno != EINTR) return errno;
+    siginfo_t info;
+    const int signal_number = sigwaitinfo(&held.waited, &info);
+    if (signal_number < 0 && errno != EINTR) return errno;
+    if (signal_number > 0 && sigismember(&held.relayed, signal_number) == 1 &&
+        SentToToolAlone(info, child)) {
+      kill(child, signal_number);
+    }
+  }
+}
