@@ -1,16 +1,33 @@
 // A child for the end-to-end tests: prints its arguments (and its memory policy, if asked), then
-// exits with the code, or dies by the signal, it is told.
+// exits with the code, or dies by the signal, it is told. For the signal tests it can also show
+// the signal state it started with, count the signals it catches and run for a while.
+//   --exit=N --signal=N --policy   as above
+//   --status          prints its signal mask, ignored signals, process group, session and files
+//   --catch=N         counts signal N (may repeat); "caught N xCOUNT" is printed at the end
+//   --ready           prints "probe ready" once set up
+//   --signal-parent=N sends signal N to its parent once ready
+//   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
+//   --mark=PATH       writes "ended" to PATH as it ends
+#include <dirent.h>
 #include <linux/mempolicy.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
+
+volatile std::sig_atomic_t caught[NSIG];
+
+void Count(int signal_number) { caught[signal_number] = caught[signal_number] + 1; }
 
 std::string MemoryPolicy() {
   const unsigned long bits = 32768;
@@ -30,11 +47,49 @@ std::string MemoryPolicy() {
   return policy;
 }
 
+std::string SignalStatus() {
+  std::string out;
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigIgn:", 0) == 0) out += line + "\n";
+  }
+  out += "pgrp:" + std::to_string(getpgrp()) + "\nsid:" + std::to_string(getsid(0)) + "\nfds:";
+  if (DIR* fds = opendir("/proc/self/fd")) {
+    std::vector<int> open;
+    while (const dirent* entry = readdir(fds)) {
+      if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(fds)) {
+        open.push_back(std::atoi(entry->d_name));
+      }
+    }
+    closedir(fds);
+    std::sort(open.begin(), open.end());
+    for (const int fd : open) out += " " + std::to_string(fd);
+  }
+  return out + "\n";
+}
+
 bool Option(const char* argument, const char* name, const char** value) {
   const std::size_t length = std::strlen(name);
   if (std::strncmp(argument, name, length) != 0) return false;
   *value = argument + length;
   return true;
+}
+
+int Number(const char* value) { return static_cast<int>(std::strtol(value, nullptr, 10)); }
+
+void Print(const std::string& out) {
+  for (std::size_t done = 0; done < out.size();) {
+    const ssize_t written = write(STDOUT_FILENO, out.data() + done, out.size() - done);
+    if (written <= 0) std::_Exit(99);
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+bool AnyCaught() {
+  for (const auto count : caught) {
+    if (count != 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -43,20 +98,50 @@ int main(int argc, char* argv[]) {
   std::string out = std::string("arg0:") + argv[0] + "\n";
   int exit_code = 0;
   int signal_number = 0;
+  int parent_signal = 0;
+  int run_ms = 0;
+  bool ready = false;
+  bool status = false;
+  bool until_caught = false;
+  std::vector<int> catches;
+  const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
     out += std::string("arg:") + argv[i] + "\n";
     const char* value = nullptr;
-    if (Option(argv[i], "--exit=", &value))
-      exit_code = static_cast<int>(std::strtol(value, nullptr, 10));
-    if (Option(argv[i], "--signal=", &value))
-      signal_number = static_cast<int>(std::strtol(value, nullptr, 10));
+    if (Option(argv[i], "--exit=", &value)) exit_code = Number(value);
+    if (Option(argv[i], "--signal=", &value)) signal_number = Number(value);
+    if (Option(argv[i], "--signal-parent=", &value)) parent_signal = Number(value);
+    if (Option(argv[i], "--catch=", &value)) catches.push_back(Number(value));
+    if (Option(argv[i], "--run-ms=", &value)) run_ms = Number(value);
+    if (Option(argv[i], "--mark=", &value)) mark = value;
     if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicy() + "\n";
+    ready = ready || std::strcmp(argv[i], "--ready") == 0;
+    status = status || std::strcmp(argv[i], "--status") == 0;
+    until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;
   }
-  for (std::size_t done = 0; done < out.size();) {
-    const ssize_t written = write(STDOUT_FILENO, out.data() + done, out.size() - done);
-    if (written <= 0) return 99;
-    done += static_cast<std::size_t>(written);
+  if (status) out += SignalStatus();
+  for (const int catch_number : catches) static_cast<void>(std::signal(catch_number, Count));
+  if (ready) out += "probe ready\n";
+  Print(out);
+  if (parent_signal != 0) kill(getppid(), parent_signal);
+
+  using Clock = std::chrono::steady_clock;
+  // Polling keeps it simple; the 300 ms after a first signal leave time for a second one.
+  Clock::time_point end = Clock::now() + std::chrono::milliseconds(run_ms);
+  for (bool seen = false; Clock::now() < end;) {
+    if (until_caught && !seen && AnyCaught()) {
+      seen = true;
+      end = std::min(end, Clock::now() + std::chrono::milliseconds(300));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  std::string summary;
+  for (const int catch_number : catches) {
+    summary += "caught " + std::to_string(catch_number) + " x" +
+               std::to_string(caught[catch_number]) + "\n";
+  }
+  if (!summary.empty()) Print(summary);
+  if (mark != nullptr) std::ofstream(mark) << "ended\n";
   if (signal_number != 0) {
     static_cast<void>(std::signal(signal_number, SIG_DFL));
     static_cast<void>(std::raise(signal_number));

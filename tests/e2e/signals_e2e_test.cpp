@@ -1,0 +1,294 @@
+// The built tool and a probe child under real signals: typed at a terminal, sent by other
+// processes, inherited, and a reader that goes away.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "support/process_runner.h"
+#include "support/started_process_posix.h"
+#include "support/terminal_session_posix.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTool = BuiltProgram("nodestart");
+const std::string kProbe = BuiltProgram("probe_child");
+
+std::string ExitLine(int code) {
+  return "\n Child process exited with code " + std::to_string(code);
+}
+
+std::string Caught(int signal_number, int times) {
+  return "caught " + std::to_string(signal_number) + " x" + std::to_string(times) + "\n";
+}
+
+// The tool on the probe with `probe_arguments`, as arguments for StartedProcess.
+std::vector<std::string> ToolOnProbe(const std::vector<std::string>& probe_arguments) {
+  std::vector<std::string> arguments = {"0", kProbe};
+  arguments.insert(arguments.end(), probe_arguments.begin(), probe_arguments.end());
+  return arguments;
+}
+
+// The same as a command typed at a shell.
+std::string Typed(const std::vector<std::string>& probe_arguments) {
+  std::string command = "'" + kTool + "'";
+  for (const std::string& argument : ToolOnProbe(probe_arguments)) command += " '" + argument + "'";
+  return command;
+}
+
+struct ShellResult {
+  std::string screen;  // what the terminal showed from the command on, CR LF made LF
+  std::string status;  // the tool's status as the shell saw it
+};
+
+// Typed after a command: the shell shows the status it ended with.
+const char kShowStatus[] = "; echo \"<status $?>\"\n";
+
+// Types `typed` at the prompt, then, once the probe is ready, each of `keys_in_turn` and waits
+// for what follows it, and reads on until the shell has shown a status.
+testing::AssertionResult RunAtTerminal(TerminalSession& terminal, const std::string& typed,
+                                       const std::vector<std::string>& keys_in_turn,
+                                       ShellResult& result) {
+  const std::size_t start = terminal.Screen().size();
+  terminal.Type(typed);
+  if (!terminal.WaitFor("probe ready")) return testing::AssertionFailure() << "never ready";
+  for (std::size_t i = 0; i + 1 < keys_in_turn.size(); i += 2) {
+    terminal.Type(keys_in_turn[i]);
+    if (!terminal.WaitFor(keys_in_turn[i + 1])) {
+      return testing::AssertionFailure() << "no \"" << keys_in_turn[i + 1] << "\" after keys "
+                                         << i / 2 << " in: " << terminal.Screen();
+    }
+  }
+  if (!terminal.WaitFor("<status ") || !terminal.WaitFor(">")) {
+    return testing::AssertionFailure() << "the command did not end: " << terminal.Screen();
+  }
+  std::string screen;
+  for (std::size_t i = start; i < terminal.Screen().size(); ++i) {
+    if (terminal.Screen().compare(i, 2, "\r\n") != 0) screen += terminal.Screen()[i];
+  }
+  const std::size_t status = screen.rfind("<status ");
+  result.status = screen.substr(status + 8, screen.find('>', status) - status - 8);
+  result.screen = screen.substr(0, status);
+  return testing::AssertionSuccess();
+}
+
+TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
+  const struct {
+    const char* name;
+    const char* key;
+    std::vector<std::string> probe;
+    std::string child_shows;
+    int code;
+  } cases[] = {
+      {"Ctrl+C, trapped, exit 7",
+       "\x03",
+       {"--catch=2", "--until-caught", "--exit=7"},
+       Caught(SIGINT, 1),
+       7},
+      {"Ctrl+\\, trapped, exit 8",
+       "\x1c",
+       {"--catch=3", "--until-caught", "--exit=8"},
+       Caught(SIGQUIT, 1),
+       8},
+      {"Ctrl+C, counted, the child ends later by itself",
+       "\x03",
+       {"--catch=2", "--run-ms=700"},
+       Caught(SIGINT, 1),
+       0},
+      {"Ctrl+C, the child dies by it", "\x03", {}, "", 130},
+      {"Ctrl+\\, the child dies by it", "\x1c", {}, "", 131},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TerminalSession terminal;
+    std::vector<std::string> probe = {"--ready", "--run-ms=10000"};
+    probe.insert(probe.end(), c.probe.begin(), c.probe.end());
+    ShellResult result;
+    ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + kShowStatus, {c.key, "Child process exited"},
+                              result));
+    EXPECT_NE(result.screen.find(c.child_shows), std::string::npos) << result.screen;
+    EXPECT_EQ(result.screen.substr(result.screen.rfind('\n', result.screen.size() - 2)),
+              ExitLine(c.code) + "\n");
+    EXPECT_EQ(result.status, "0");
+  }
+}
+
+TEST(SignalsEndToEnd, CtrlZStopsBothAndFgResumesTheWait) {
+  TerminalSession terminal;
+  const std::vector<std::string> probe = {"--ready", "--run-ms=10000", "--catch=18",
+                                          "--until-caught", "--exit=5"};
+  ShellResult result;
+  // The shell's "fg" shows the status of the job it resumed.
+  ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + "\n",
+                            {"\x1a", "Stopped", std::string("fg") + kShowStatus, "caught 18"},
+                            result));
+  const std::size_t stopped = result.screen.find("Stopped");
+  EXPECT_EQ(result.screen.find("Child process exited"), result.screen.rfind(ExitLine(5)) + 2)
+      << "the end only, once: " << result.screen;
+  EXPECT_LT(stopped, result.screen.find("Child process exited"));
+  EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
+  EXPECT_EQ(result.status, "0");
+}
+
+// The tool as a job of its own, as a shell with job control starts it.
+const StartOptions kJob = {true, {}, {}};
+
+TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
+  for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+    SCOPED_TRACE(signal_number);
+    StartedProcess tool(kTool,
+                        ToolOnProbe({"--ready", "--run-ms=10000", "--until-caught", "--exit=7",
+                                     "--catch=" + std::to_string(signal_number)}),
+                        kJob);
+    ASSERT_TRUE(tool.ReadUntil("probe ready"));
+    kill(tool.pid(), signal_number);
+    const ProcessResult result = tool.Finish();
+    EXPECT_NE(result.output.find(Caught(signal_number, 1)), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
+              ExitLine(7) + "\n");
+    EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
+// Sends `signal_number` to `pid` from a new process that joins the process group `group`. The
+// sender stays a while: the tool can only tell the group of a sender that still exists.
+void SignalFromGroup(pid_t group, pid_t pid, int signal_number) {
+  const pid_t sender = fork();
+  if (sender == 0) {
+    const bool sent = setpgid(0, group) == 0 && kill(pid, signal_number) == 0;
+    usleep(300000);
+    _exit(sent ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(sender, &status, 0);
+  ASSERT_EQ(status, 0) << "the sender could not join the group";
+}
+
+TEST(SignalsEndToEnd, SignalsTheChildHasAlreadyOrIgnoresAreNotRelayed) {
+  const struct {
+    const char* name;
+    StartOptions start;
+    std::vector<std::string> probe;
+    int from_group;    // sent to the tool by a process of its own group
+    int from_outside;  // sent to the tool by the test
+    std::string child_shows;
+  } cases[] = {
+      {"sent by the child", kJob, {"--catch=15", "--signal-parent=15"}, 0, 0, Caught(SIGTERM, 0)},
+      {"sent from the tool's own group", kJob, {"--catch=10"}, SIGUSR1, 0, Caught(SIGUSR1, 0)},
+      {"ignored when the tool started",
+       {true, {SIGHUP}, {}},
+       {"--status"},
+       0,
+       SIGHUP,
+       "SigIgn:\t0000000000000001\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> probe = {"--ready", "--run-ms=600"};
+    probe.insert(probe.end(), c.probe.begin(), c.probe.end());
+    StartedProcess tool(kTool, ToolOnProbe(probe), c.start);
+    ASSERT_TRUE(tool.ReadUntil("probe ready"));
+    if (c.from_group != 0) SignalFromGroup(tool.pid(), tool.pid(), c.from_group);
+    if (c.from_outside != 0) kill(tool.pid(), c.from_outside);
+    const ProcessResult result = tool.Finish();
+    EXPECT_NE(result.output.find(c.child_shows), std::string::npos) << result.output;
+    EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos) << result.output;
+    EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
+// The lines of the probe's --status report.
+std::string StatusLines(const std::string& output) {
+  const std::size_t from = output.find("SigBlk:");
+  return from == std::string::npos ? "" : output.substr(from, output.find("probe ready") - from);
+}
+
+TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
+  const struct {
+    const char* name;
+    StartOptions start;
+    const char* ignored;  // as /proc shows it
+  } cases[] = {
+      {"all at their default", {true, {}, {}}, "0000000000000000"},
+      {"SIGHUP ignored (nohup), SIGUSR1 and SIGTERM blocked",
+       {true, {SIGHUP}, {SIGUSR1, SIGTERM}},
+       "0000000000000001"},
+      {"SIGINT and SIGQUIT ignored (a background job), SIGPIPE too",
+       {true, {SIGINT, SIGQUIT, SIGPIPE}, {}},
+       "0000000000001006"},
+      {"glibc's signals 32 and 33 ignored, as its posix_spawn leaves them",
+       {true, {32, 33}, {}},
+       "0000000180000000"},
+      {"in the caller's process group", {false, {}, {SIGCHLD}}, "0000000000000000"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    StartedProcess direct(kProbe, {"--status", "--ready"}, c.start);
+    const pid_t direct_pid = direct.pid();
+    const ProcessResult direct_result = direct.Finish();
+    StartedProcess tool(kTool, ToolOnProbe({"--status", "--ready"}), c.start);
+    const pid_t tool_pid = tool.pid();
+    const ProcessResult tool_result = tool.Finish();
+
+    const std::string expected = StatusLines(direct_result.output);
+    EXPECT_NE(expected.find(std::string("SigIgn:\t") + c.ignored), std::string::npos) << expected;
+    const pid_t group = c.start.own_process_group ? direct_pid : getpgrp();
+    EXPECT_NE(expected.find("pgrp:" + std::to_string(group) + "\n"), std::string::npos);
+    // Under the tool the process group is the tool's, which started as the probe did.
+    std::string under_tool = StatusLines(tool_result.output);
+    if (c.start.own_process_group) {
+      const std::string tool_group = "pgrp:" + std::to_string(tool_pid);
+      const std::size_t at = under_tool.find(tool_group);
+      if (at != std::string::npos)
+        under_tool.replace(at, tool_group.size(), "pgrp:" + std::to_string(group));
+    }
+    EXPECT_EQ(under_tool, expected);
+    EXPECT_EQ(tool_result.exit_status, 0);
+  }
+}
+
+// A folder of the test's own, removed at the end.
+struct ScratchFolder {
+  fs::path path;
+  ScratchFolder() {
+    std::string name = (fs::temp_directory_path() / "nodestart-test-XXXXXX").string();
+    if (mkdtemp(&name[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path = name;
+  }
+  ~ScratchFolder() { fs::remove_all(path); }
+};
+
+TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
+  const struct {
+    const char* name;
+    const char* close_after;  // nullptr: there is no reader from the start
+    int status;
+    bool child_ran;
+  } cases[] = {
+      {"while the child runs", "probe ready", 0, true},
+      {"before the tool has printed anything: no child", nullptr, 128 + SIGPIPE, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder scratch;
+    const fs::path mark = scratch.path / "ended";
+    StartOptions start = kJob;
+    start.no_reader = c.close_after == nullptr;
+    StartedProcess tool(kTool, ToolOnProbe({"--ready", "--run-ms=300", "--mark=" + mark.string()}),
+                        start);
+    if (c.close_after != nullptr) {
+      ASSERT_TRUE(tool.ReadUntil(c.close_after));
+      tool.CloseOutput();
+    }
+    EXPECT_EQ(tool.Finish().exit_status, c.status);
+    EXPECT_EQ(fs::exists(mark), c.child_ran);
+  }
+}
+
+}  // namespace

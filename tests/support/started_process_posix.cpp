@@ -1,0 +1,115 @@
+#include "support/started_process_posix.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <stdexcept>
+
+namespace {
+
+// Through the kernel directly, so that glibc's own signals 32 and 33 are set as well.
+void SetDisposition(int signal_number, void (*handler)(int)) {
+  struct {
+    void (*handler)(int);
+    unsigned long flags;
+    void (*restorer)();
+    std::uint64_t mask;
+  } action = {handler, 0, nullptr, 0};
+  syscall(SYS_rt_sigaction, signal_number, &action, nullptr, sizeof action.mask);
+}
+
+[[noreturn]] void ExecAsTold(const std::string& program, const std::vector<std::string>& arguments,
+                             const StartOptions& options, int output) {
+  if (options.own_process_group) setpgid(0, 0);
+  for (int signal_number = 1; signal_number <= 64; ++signal_number) {
+    SetDisposition(signal_number, SIG_DFL);
+  }
+  for (const int signal_number : options.ignored) SetDisposition(signal_number, SIG_IGN);
+  sigset_t mask;
+  sigemptyset(&mask);
+  for (const int signal_number : options.blocked) sigaddset(&mask, signal_number);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  dup2(output, STDOUT_FILENO);
+  close(output);
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+StartedProcess::StartedProcess(const std::string& program,
+                               const std::vector<std::string>& arguments,
+                               const StartOptions& options) {
+  int pipe_ends[2];
+  if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  if (options.no_reader) close(pipe_ends[0]);
+  pid_ = fork();
+  if (pid_ == 0) ExecAsTold(program, arguments, options, dup(pipe_ends[1]));
+  close(pipe_ends[1]);
+  output_ = options.no_reader ? -1 : pipe_ends[0];
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  // Set here too, so that the group exists before the test signals it.
+  if (options.own_process_group) setpgid(pid_, pid_);
+}
+
+StartedProcess::~StartedProcess() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (output_ >= 0) close(output_);
+}
+
+bool StartedProcess::ReadUntil(const std::string& text, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (read_.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd ready = {output_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
+    char buffer[4096];
+    const ssize_t got = read(output_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    read_.append(buffer, static_cast<std::size_t>(got));
+  }
+  return true;
+}
+
+void StartedProcess::CloseOutput() {
+  close(output_);
+  output_ = -1;
+}
+
+ProcessResult StartedProcess::Finish() {
+  ProcessResult result;
+  char buffer[4096];
+  while (output_ >= 0) {
+    const ssize_t got = read(output_, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    read_.append(buffer, static_cast<std::size_t>(got));
+  }
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  result.output = read_;
+  result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return result;
+}
+
+ProcessResult RunStarted(const std::string& program, const std::vector<std::string>& arguments,
+                         const StartOptions& options) {
+  return StartedProcess(program, arguments, options).Finish();
+}

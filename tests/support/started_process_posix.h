@@ -1,0 +1,43 @@
+// A program started the way a shell starts a command (fork, then exec), with the signal state the
+// test gives it, and watched while it runs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+
+struct StartOptions {
+  bool own_process_group = false;  // as a job-control shell starts a job
+  std::vector<int> ignored;        // signals set to be ignored; all others start at their default
+  std::vector<int> blocked;        // the signal mask
+  bool no_reader = false;          // standard output a pipe whose reader is gone already
+};
+
+class StartedProcess {
+ public:
+  StartedProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const StartOptions& options);
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+  ~StartedProcess();  // ends the process if the test did not wait for it
+
+  pid_t pid() const { return pid_; }
+  // Reads standard output until `text` has appeared; false if it has not within `timeout_ms`.
+  bool ReadUntil(const std::string& text, int timeout_ms = 10000);
+  // Closes the reading end of standard output, as a reader that goes away.
+  void CloseOutput();
+  // Reads the rest of standard output and waits for the end.
+  ProcessResult Finish();
+
+ private:
+  pid_t pid_ = -1;
+  int output_ = -1;
+  std::string read_;
+};
+
+// Runs a program as above to its end.
+ProcessResult RunStarted(const std::string& program, const std::vector<std::string>& arguments,
+                         const StartOptions& options);

@@ -1,0 +1,59 @@
+#include "support/terminal_session_posix.h"
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <stdexcept>
+
+TerminalSession::TerminalSession() {
+  shell_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
+  if (shell_ < 0) throw std::runtime_error("forkpty failed");
+  if (shell_ == 0) {
+    // A shell of its own: no start-up files, no line editing, a plain prompt.
+    setenv("PS1", "$ ", 1);
+    setenv("TERM", "dumb", 1);
+    execl("/bin/bash", "bash", "--norc", "--noprofile", "--noediting", "-i",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Echo off, so that what is typed never passes for what a program printed.
+  Type("stty -echo; ulimit -c 0; echo \"set up: $((40 + 2))\"\n");
+  if (!WaitFor("set up: 42")) throw std::runtime_error("the shell did not start");
+}
+
+TerminalSession::~TerminalSession() {
+  close(terminal_);  // the shell and its jobs are hung up
+  kill(shell_, SIGKILL);
+  waitpid(shell_, nullptr, 0);
+}
+
+void TerminalSession::Type(const std::string& keys) {
+  for (std::size_t done = 0; done < keys.size();) {
+    const ssize_t written = write(terminal_, keys.data() + done, keys.size() - done);
+    if (written <= 0) throw std::runtime_error("cannot type into the terminal");
+    done += static_cast<std::size_t>(written);
+  }
+}
+
+bool TerminalSession::WaitFor(const std::string& text, int timeout_ms) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const std::size_t found = screen_.find(text, consumed_);
+    if (found != std::string::npos) {
+      consumed_ = found + text.size();
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        end - std::chrono::steady_clock::now());
+    pollfd shown = {terminal_, POLLIN, 0};
+    if (left.count() <= 0 || poll(&shown, 1, static_cast<int>(left.count())) <= 0) return false;
+    char buffer[4096];
+    const ssize_t got = read(terminal_, buffer, sizeof buffer);
+    if (got <= 0) return false;
+    screen_.append(buffer, static_cast<std::size_t>(got));
+  }
+}
