@@ -20,12 +20,11 @@ constexpr int kBitsPerWord = static_cast<int>(sizeof(unsigned long) * 8);
 
 // Asks the kernel directly: glibc's sigaction refuses to speak of its own signals, 32 and 33.
 bool IgnoredNow(int signal_number) {
-  struct {
-    void (*handler)(int);
-    unsigned long rest[4];  // flags, restorer and mask, as far as the architecture has them
-  } action = {};
-  return syscall(SYS_rt_sigaction, signal_number, nullptr, &action, sizeof(std::uint64_t)) == 0 &&
-         action.handler == SIG_IGN;
+  // The kernel's record holds the handler first, then flags, restorer and mask, as the
+  // architecture has them.
+  unsigned long action[4] = {};
+  return syscall(SYS_rt_sigaction, signal_number, nullptr, action, sizeof(std::uint64_t)) == 0 &&
+         action[0] == reinterpret_cast<unsigned long>(SIG_IGN);
 }
 
 // Every signal the tool does not ignore, for the child to start at its default action, as exec
@@ -69,11 +68,11 @@ void HoldSignals() {
   // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
   // with SIGCHLD at its default, which POSIX allows exec to do as well.
   held.sigchld_was_ignored = IgnoredNow(SIGCHLD);
-  if (held.sigchld_was_ignored) signal(SIGCHLD, SIG_DFL);
+  if (held.sigchld_was_ignored) static_cast<void>(signal(SIGCHLD, SIG_DFL));
 }
 
 void ReleaseSignals() {
-  if (held.sigchld_was_ignored) signal(SIGCHLD, SIG_IGN);
+  if (held.sigchld_was_ignored) static_cast<void>(signal(SIGCHLD, SIG_IGN));
   sigprocmask(SIG_SETMASK, &held.original_mask, nullptr);
 }
 

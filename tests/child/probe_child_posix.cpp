@@ -27,6 +27,8 @@ namespace {
 
 volatile std::sig_atomic_t caught[NSIG];
 
+int Number(const char* value) { return static_cast<int>(std::strtol(value, nullptr, 10)); }
+
 void Count(int signal_number) { caught[signal_number] = caught[signal_number] + 1; }
 
 std::string MemoryPolicy() {
@@ -57,8 +59,8 @@ std::string SignalStatus() {
   if (DIR* fds = opendir("/proc/self/fd")) {
     std::vector<int> open;
     while (const dirent* entry = readdir(fds)) {
-      if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != dirfd(fds)) {
-        open.push_back(std::atoi(entry->d_name));
+      if (entry->d_name[0] != '.' && Number(entry->d_name) != dirfd(fds)) {
+        open.push_back(Number(entry->d_name));
       }
     }
     closedir(fds);
@@ -74,8 +76,6 @@ bool Option(const char* argument, const char* name, const char** value) {
   *value = argument + length;
   return true;
 }
-
-int Number(const char* value) { return static_cast<int>(std::strtol(value, nullptr, 10)); }
 
 void Print(const std::string& out) {
   for (std::size_t done = 0; done < out.size();) {

@@ -16,13 +16,9 @@ namespace {
 
 // Through the kernel directly, so that glibc's own signals 32 and 33 are set as well.
 void SetDisposition(int signal_number, void (*handler)(int)) {
-  struct {
-    void (*handler)(int);
-    unsigned long flags;
-    void (*restorer)();
-    std::uint64_t mask;
-  } action = {handler, 0, nullptr, 0};
-  syscall(SYS_rt_sigaction, signal_number, &action, nullptr, sizeof action.mask);
+  // The kernel's record: the handler, then flags, restorer and mask, all zero.
+  const unsigned long action[4] = {reinterpret_cast<unsigned long>(handler)};
+  syscall(SYS_rt_sigaction, signal_number, action, nullptr, sizeof(std::uint64_t));
 }
 
 [[noreturn]] void ExecAsTold(const std::string& program, const std::vector<std::string>& arguments,
