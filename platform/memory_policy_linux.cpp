@@ -12,8 +12,9 @@ constexpr unsigned long kBitsPerWord = sizeof(unsigned long) * 8;
 // The largest node mask the kernel accepts: one page of bits.
 constexpr unsigned long kSavedMaskBits = 32768;
 
-long GetMemoryPolicy(int* mode, unsigned long* nodes, unsigned long max_node) {
-  return syscall(SYS_get_mempolicy, mode, nodes, max_node, nullptr, 0UL);
+long GetMemoryPolicy(int* mode, unsigned long* nodes, unsigned long max_node,
+                     unsigned long flags = 0) {
+  return syscall(SYS_get_mempolicy, mode, nodes, max_node, nullptr, flags);
 }
 
 long SetMemoryPolicy(int mode, const unsigned long* nodes, unsigned long max_node) {
@@ -39,4 +40,23 @@ int ScopedPreferredNode::Prefer(std::uint16_t node) {
 ScopedPreferredNode::~ScopedPreferredNode() {
   // Should putting the old policy back fail, the tool, which only waits, keeps preferring the node.
   if (applied_) SetMemoryPolicy(saved_mode_, saved_nodes_.data(), kSavedMaskBits + 1);
+}
+
+std::string AllowedNodes() {
+  std::vector<unsigned long> nodes(kSavedMaskBits / kBitsPerWord, 0);
+  int mode = 0;
+  if (GetMemoryPolicy(&mode, nodes.data(), kSavedMaskBits + 1, MPOL_F_MEMS_ALLOWED) != 0) return "";
+  const auto allowed = [&nodes](unsigned long node) {
+    return node < kSavedMaskBits && (nodes[node / kBitsPerWord] >> (node % kBitsPerWord) & 1) != 0;
+  };
+  std::string list;
+  for (unsigned long first = 0; first < kSavedMaskBits; ++first) {
+    if (!allowed(first)) continue;
+    unsigned long last = first;
+    while (allowed(last + 1)) ++last;
+    list += (list.empty() ? "" : ",") + std::to_string(first);
+    if (last != first) list += "-" + std::to_string(last);
+    first = last;
+  }
+  return list;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 // Makes the calling thread prefer `node` for its memory while it lives, then puts back the policy
@@ -23,3 +24,6 @@ class ScopedPreferredNode {
   int saved_mode_ = 0;
   std::vector<unsigned long> saved_nodes_;
 };
+
+// The nodes this process may use, as the kernel lists them ("0-1,3"); empty if it will not say.
+std::string AllowedNodes();

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/lossless_utf8.h"
+#include "platform/memory_policy_linux.h"
 
 namespace {
 
@@ -28,6 +29,15 @@ const wchar_t* Win32Text(DWORD error_code) {
   }
 }
 
+WideText UnavailableNodeText(DWORD node) {
+  WideText text = L"NUMA node " + std::to_wstring(node) + L" is not available to this process";
+  const std::string allowed = AllowedNodes();
+  if (allowed.empty()) return text;
+  const bool one = allowed.find_first_of(",-") == std::string::npos;
+  return text + (one ? L" (it may use node " : L" (it may use nodes ") + DecodeLossless(allowed) +
+         L")";
+}
+
 }  // namespace
 
 DWORD GetLastError() { return last_error; }
@@ -48,7 +58,9 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD /*lang
     return 0;
   }
   WideText text;
-  if ((message_id & kErrnoErrorFlag) != 0) {
+  if ((message_id & 0xFFFF0000) == kUnavailableNodeError) {
+    text = UnavailableNodeText(message_id & 0xFFFF);
+  } else if ((message_id & kErrnoErrorFlag) != 0) {
     // Never setlocale'd, so the C library speaks its own plain English.
     text = DecodeLossless(std::strerror(static_cast<int>(message_id & ~kErrnoErrorFlag)));
   } else if (const wchar_t* win32_text = Win32Text(message_id)) {

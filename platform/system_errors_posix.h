@@ -1,11 +1,19 @@
 // Error codes of the POSIX stand-in for the Win32 calls. The stand-in's own refusals use the
 // Win32 codes; a reason the operating system gives is carried as an application-defined code
-// (bit 29 set, as Windows reserves it for applications) holding the errno value.
+// (bit 29 set, as Windows reserves it for applications) holding the errno value, or the node when
+// the kernel refuses to prefer one.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/win32_api.h"
 
 constexpr DWORD kErrnoErrorFlag = 0x20000000;
+constexpr DWORD kUnavailableNodeError = 0x20010000;  // | the node; errno values stay below
+
+// The kernel's word for a node it will not prefer is EINVAL, as for every bad mask; this code
+// lets the report say which node and which ones the process may use.
+inline DWORD UnavailableNodeError(std::uint16_t node) { return kUnavailableNodeError | node; }
 
 inline DWORD ErrorCodeFromErrno(int error_number) {
   return kErrnoErrorFlag | static_cast<DWORD>(error_number);

@@ -128,7 +128,10 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 
     ScopedPreferredNode preference;
     if (preferred_node != nullptr) {
-      if (const int error = preference.Prefer(*preferred_node)) return FailWithErrno(error);
+      if (const int error = preference.Prefer(*preferred_node)) {
+        return FailWith(error == EINVAL ? UnavailableNodeError(*preferred_node)
+                                        : ErrorCodeFromErrno(error));
+      }
     }
     children.reserve(children.size() + 1);  // so that recording the child cannot fail
     pid_t pid = 0;

@@ -94,6 +94,18 @@ std::string PlainFile() {
   return path.string();
 }
 
+// The report's text for a node the kernel refuses, with the nodes /proc says this process may use.
+std::string Unavailable(int node) {
+  std::ifstream status("/proc/self/status");
+  std::string allowed;
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("Mems_allowed_list:\t", 0) == 0) allowed = line.substr(19);
+  }
+  const bool one = allowed.find_first_of(",-") == std::string::npos;
+  return "NUMA node " + std::to_string(node) + " is not available to this process (it may use " +
+         (one ? "node " : "nodes ") + allowed + ")\n";
+}
+
 // What the probe prints for the arguments it got (and `extra` after them), then the end of the run.
 std::string Ran(const std::string& arg0, const std::vector<std::string>& arguments, long code,
                 const std::string& extra = "") {
@@ -134,8 +146,8 @@ TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
       {"missing program", 0, {"/nonexistent/program", "a"}, kReport + SystemText(ENOENT), 2},
       {"missing from PATH", 0, {"no-such-program-here"}, kReport + SystemText(ENOENT), 2},
       {"not executable", 0, {PlainFile()}, kReport + SystemText(EACCES), 2},
-      {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + SystemText(EINVAL), 2},
-      {"node this machine lacks", 1000, {kProbe, "--exit=5"}, kReport + SystemText(EINVAL), 2},
+      {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + Unavailable(65535), 2},
+      {"node this machine lacks", 1000, {kProbe, "--exit=5"}, kReport + Unavailable(1000), 2},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
 }
