@@ -3,18 +3,21 @@
 #   install-deps.sh linux     native build and its tests
 #   install-deps.sh windows   cross build and its tests under Wine
 #   install-deps.sh checks    static analysis, fuzzing and the benchmark
+#   install-deps.sh vm        the multi-node virtual machines of the placement tests
 #   install-deps.sh all       all of them
 set -eu
 
 linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64"
 checks="clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl"
+vm="qemu-system-x86 busybox-static cpio numactl"
 case "${1:-all}" in
   linux) wanted=$linux ;;
   windows) wanted=$windows ;;
   checks) wanted=$checks ;;
-  all) wanted="$linux $windows $checks" ;;
-  *) echo "usage: $0 [linux|windows|checks|all]" >&2; exit 2 ;;
+  vm) wanted=$vm ;;
+  all) wanted="$linux $windows $checks $vm" ;;
+  *) echo "usage: $0 [linux|windows|checks|vm|all]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -1,0 +1,128 @@
+#!/bin/busybox sh
+# The virtual machine's init: runs the placement cases on the machine's NUMA nodes and reports
+# each as "ok" or "not ok" on the console, then powers off. The host reads the report.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t tmpfs tmpfs /tmp
+
+nodes=$(ls -d /sys/devices/system/node/node* | wc -l)
+echo "vm: kernel $(uname -r), $nodes nodes, cpus $(cat /sys/devices/system/cpu/online)"
+last=$((nodes - 1))
+failed=0
+count=0
+
+report() {  # report OK DESCRIPTION [DETAILS]
+  count=$((count + 1))
+  if [ "$1" = 0 ]; then
+    echo "ok $count - $2"
+  else
+    echo "not ok $count - $2"
+    printf '%s\n' "$3" | sed 's/^/#   /'
+    failed=$((failed + 1))
+  fi
+}
+
+field() {  # field NAME LINE: the value of NAME=... in a probe line, 0 if absent
+  value=$(printf '%s\n' "$2" | tr ' ' '\n' | sed -n "s/^$1=//p")
+  echo "${value:-0}"
+}
+
+first_cpu() {  # the first CPU of a node
+  sed 's/[-,].*//' "/sys/devices/system/node/node$1/cpulist"
+}
+
+# run COMMAND...: leaves its output in $out, its status in $status and its probe line in $line
+run() {
+  rm -f /tmp/mark
+  out=$("$@" 2>&1)
+  status=$?
+  line=$(printf '%s\n' "$out" | grep -o 'probe pages=.*' | tail -n 1)
+}
+
+# every_page_on NODE DESCRIPTION: the last run succeeded and all of its pages are on NODE
+every_page_on() {
+  pages=$(field pages "$line")
+  [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$(field "node$1" "$line")" = "$pages" ]
+  report $? "$2" "status $status: $out"
+}
+
+exit_line="Child process exited with code 0"
+
+finish() {
+  echo "vm: $count cases, $failed failed"
+  echo "vm: done"
+  poweroff -f
+}
+
+# A machine of more nodes than a word of the node mask holds: the last ones are in its second.
+if [ -n "${VM_WIDE:-}" ]; then
+  for node in $((last - 1)) "$last"; do
+    run nodestart "$node" /probe 50
+    every_page_on "$node" "nodestart $node: 50 MiB all on node $node"
+    run numactl --preferred="$node" /probe 50
+    every_page_on "$node" "numactl --preferred=$node places it the same way"
+  done
+  run nodestart "$nodes" /probe 10 --mark=/tmp/mark
+  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+    [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $nodes is not available to this process (it may use nodes 0-$last)" ]
+  report $? "nodestart $nodes: refused, status 2, no child" "status $status: $out"
+  finish
+fi
+
+for node in $(seq 0 "$last"); do
+  other=$(( (node + 1) % nodes ))
+  cpu=$(first_cpu "$other")
+
+  run nodestart "$node" /probe 200
+  every_page_on "$node" "nodestart $node: 200 MiB all on node $node"
+  printf '%s\n' "$out" | grep -q "policy=preferred:$node\$" && printf '%s\n' "$out" | grep -q "$exit_line"
+  report $? "nodestart $node: the child prefers node $node and its end is reported" "$out"
+
+  run taskset -c "$cpu" nodestart "$node" /probe 200
+  every_page_on "$node" "nodestart $node pinned to cpu $cpu of node $other: still all on node $node"
+  [ "$(field cpunode "$line")" = "$other" ]
+  report $? "pinned run really ran on node $other" "$line"
+
+  run taskset -c "$cpu" /probe 200
+  every_page_on "$other" "control: the probe alone on cpu $cpu lands on its own node $other"
+
+  run numactl --preferred="$node" /probe 200
+  every_page_on "$node" "numactl --preferred=$node places it the same way"
+done
+
+# More than one node holds: preferred, not bound, so the rest spills over and the child succeeds.
+run nodestart "$last" /probe 1300
+on_node=$(field "node$last" "$line")
+pages=$(field pages "$line")
+[ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&
+  [ "$on_node" -lt "$pages" ] && printf '%s\n' "$out" | grep -q "$exit_line"
+report $? "nodestart $last: 1300 MiB, most on node $last ($on_node of $pages), the rest spilt" "$out"
+
+# Nodes this machine lacks: the summary, one error line, status 2, and no child.
+allowed="0-$last"
+for node in $(echo "$VM_MISSING_NODES" | tr , " ") 65535; do
+  run nodestart "$node" /probe 10 --mark=/tmp/mark
+  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+    printf '%s\n' "$out" | grep -q "Preferred NUMA node: $node\$" &&
+    [ "$(printf '%s\n' "$out" | grep -c ERROR)" = 1 ] &&
+    [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $node is not available to this process (it may use nodes $allowed)" ]
+  report $? "nodestart $node: refused, status 2, no child" "status $status: $out"
+done
+
+# A node the machine has but the process may not use: a cpuset holding node 0 only.
+mkdir -p /sys/fs/cgroup
+mount -t cgroup2 none /sys/fs/cgroup
+echo +cpuset >/sys/fs/cgroup/cgroup.subtree_control
+mkdir /sys/fs/cgroup/box
+echo 0 >/sys/fs/cgroup/box/cpuset.mems
+in_box() { sh -c 'echo $$ >/sys/fs/cgroup/box/cgroup.procs && exec "$@"' box "$@"; }
+run in_box nodestart "$last" /probe 10 --mark=/tmp/mark
+[ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+  [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $last is not available to this process (it may use node 0)" ]
+report $? "cpuset with node 0 only: node $last refused, no child" "status $status: $out"
+run in_box nodestart 0 /probe 10
+every_page_on 0 "cpuset with node 0 only: node 0 still works"
+
+finish

@@ -1,0 +1,87 @@
+#!/bin/sh
+# Runs the placement cases (guest_init.sh) in virtual machines with 2 and with 4 NUMA nodes, on a
+# Debian kernel taken from the archive, and fails if any case fails.
+#   run_vm_stage.sh BUILD_DIR   BUILD_DIR holds the static nodestart and numa_probe
+# Exits 77 (skipped) only when qemu cannot start at all.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+work=$build/vm
+mkdir -p "$work"
+
+"$here/../../scripts/install-deps.sh" vm
+
+# The kernel that Debian's linux-image-amd64 depends on now, unpacked here, never installed.
+kernel=$(ls "$work"/kernel/boot/vmlinuz-* 2>/dev/null | head -n 1 || true)
+if [ -z "$kernel" ]; then
+  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
+  if [ -z "$package" ]; then
+    apt-get update -q >/dev/null
+    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
+  fi
+  rm -rf "$work/download" && mkdir -p "$work/download"
+  (cd "$work/download" && apt-get download -q "$package" 2>/dev/null)
+  dpkg-deb -x "$work"/download/*.deb "$work/kernel"
+  rm -rf "$work/download"
+  kernel=$(ls "$work"/kernel/boot/vmlinuz-* | head -n 1)
+fi
+
+# The initramfs: busybox, the tool, the probe, and numactl with the libraries it loads.
+root=$work/initramfs
+rm -rf "$root" && mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/tmp" "$root/dev"
+cp /bin/busybox "$root/bin/busybox"
+cp "$here/guest_init.sh" "$root/init"
+cp "$build/nodestart" "$root/bin/nodestart"
+cp "$build/numa_probe" "$root/probe"
+cp "$(command -v numactl)" "$root/bin/numactl"
+for library in $(ldd "$(command -v numactl)" | awk '/\// { for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
+  mkdir -p "$root$(dirname "$library")"
+  cp -L "$library" "$root$library"
+done
+chmod +x "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
+
+# run_vm NODES MIB CPUS SETTINGS: boots a machine of NODES nodes of MIB MiB each, the first CPUS
+# of them with one CPU each, and hands SETTINGS to its init.
+run_vm() {
+  nodes=$1 node_mib=$2 cpus=$3
+  log=$work/vm-$nodes-nodes.log
+  set -- -m "$((nodes * node_mib))M" -smp "$cpus" -kernel "$kernel" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 panic=-1 quiet $4" -nographic -no-reboot
+  node=0
+  while [ "$node" -lt "$nodes" ]; do
+    node_cpus=""
+    [ "$node" -lt "$cpus" ] && node_cpus=",cpus=$node"
+    set -- "$@" -object "memory-backend-ram,id=m$node,size=${node_mib}M" \
+      -numa "node,nodeid=$node$node_cpus,memdev=m$node"
+    node=$((node + 1))
+  done
+  vm_started=$(date +%s)
+  # KVM where it works; here a guest kernel aborts under it, and plain emulation takes over.
+  if [ -w /dev/kvm ] && timeout 300 qemu-system-x86_64 -accel kvm -cpu host "$@" </dev/null >"$log" 2>&1 &&
+      grep -q '^vm: done' "$log"; then
+    accel=kvm
+  else
+    accel=tcg
+    timeout 300 qemu-system-x86_64 -accel tcg "$@" </dev/null >"$log" 2>&1 || true
+  fi
+  if ! grep -q '^vm: ' "$log"; then
+    if grep -q 'qemu-system-x86_64:' "$log"; then
+      echo "SKIP: qemu cannot start a virtual machine here:" && tail -n 5 "$log"
+      exit 77
+    fi
+    echo "FAIL: the $nodes-node virtual machine never reached its init" && tail -n 20 "$log"
+    return 1
+  fi
+  tr -d '\r' <"$log" | grep -E '^(vm:|ok |not ok |#)' | sed "s/^/[$nodes nodes, $accel] /"
+  echo "[$nodes nodes, $accel] vm: $(( $(date +%s) - vm_started )) s"
+  grep -q '^vm: done' "$log" && ! grep -q '^not ok ' "$log"
+}
+
+started=$(date +%s)
+result=0
+run_vm 2 1024 2 VM_MISSING_NODES=2,7 || result=1
+run_vm 4 1024 4 VM_MISSING_NODES=4 || result=1
+run_vm 65 128 2 VM_WIDE=1 || result=1
+echo "VM stage: $(( $(date +%s) - started )) s"
+exit "$result"
