@@ -8,6 +8,7 @@ mount -t sysfs sysfs /sys
 mount -t tmpfs tmpfs /tmp
 
 nodes=$(ls -d /sys/devices/system/node/node* | wc -l)
+echo  # past whatever the firmware left on the line
 echo "vm: kernel $(uname -r), $nodes nodes, cpus $(cat /sys/devices/system/cpu/online)"
 last=$((nodes - 1))
 failed=0
@@ -43,6 +44,7 @@ run() {
 
 # every_page_on NODE DESCRIPTION: the last run succeeded and all of its pages are on NODE
 every_page_on() {
+  echo "# $line"
   pages=$(field pages "$line")
   [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$(field "node$1" "$line")" = "$pages" ]
   report $? "$2" "status $status: $out"
@@ -94,6 +96,7 @@ done
 
 # More than one node holds: preferred, not bound, so the rest spills over and the child succeeds.
 run nodestart "$last" /probe 1300
+echo "# $line"
 on_node=$(field "node$last" "$line")
 pages=$(field pages "$line")
 [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&

@@ -53,8 +53,8 @@ int main(int argc, char* argv[]) {
   }
   const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
   const std::size_t count = std::strtoul(argv[1], nullptr, 10) * 1024 * 1024 / page;
-  void* memory = mmap(nullptr, count * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                      -1, 0);
+  void* memory =
+      mmap(nullptr, count * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) {
     std::perror("mmap");
     return 3;
