@@ -45,7 +45,7 @@ std::string Policy() {
 
 int main(int argc, char* argv[]) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: numa_probe MIB [--mark=PATH]\n");
+    std::fputs("usage: numa_probe MIB [--mark=PATH]\n", stderr);
     return 2;
   }
   for (int i = 2; i < argc; ++i) {
@@ -83,6 +83,5 @@ int main(int argc, char* argv[]) {
   }
   line += " cpu=" + std::to_string(cpu) + " cpunode=" + std::to_string(cpu_node) +
           " policy=" + Policy() + "\n";
-  std::fputs(line.c_str(), stdout);
-  return 0;
+  return std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 5 : 0;
 }
