@@ -45,7 +45,7 @@ std::string Policy() {
 
 int main(int argc, char* argv[]) {
   if (argc < 2) {
-    std::fputs("usage: numa_probe MIB [--mark=PATH]\n", stderr);
+    static_cast<void>(std::fputs("usage: numa_probe MIB [--mark=PATH]\n", stderr));
     return 2;
   }
   for (int i = 2; i < argc; ++i) {
