@@ -1,6 +1,6 @@
 #include "invocation/command_line.h"
 
-#include "platform/format_wide.h"
+#include "text/format_wide.h"
 
 WideText ComposeCommandLine(const WideText& application_name,
                             const std::vector<WideText>& target_arguments) {

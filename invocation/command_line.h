@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 // Nothing is escaped or quoted beyond the outer quotes around the application name, so the
 // command line carries the arguments exactly as they were given.

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 struct NodeParam {
   std::uint16_t number;

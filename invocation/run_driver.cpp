@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "invocation/command_line.h"
-#include "invocation/exit_status.h"
 #include "invocation/node_param.h"
+#include "launch/exit_status.h"
 #include "launch/launch_on_preferred_node.h"
 #include "launch/system_error_report.h"
 #include "platform/console.h"

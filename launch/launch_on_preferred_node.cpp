@@ -1,6 +1,6 @@
 #include "launch/launch_on_preferred_node.h"
 
-#include "invocation/exit_status.h"
+#include "launch/exit_status.h"
 #include "launch/system_error_report.h"
 #include "platform/console.h"
 #include "platform/win32_api.h"

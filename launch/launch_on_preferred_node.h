@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 // Returns the run's exit status, 0, once the child has ended, whatever the child's own code.
 // A failed system call is reported and raised as a CErr instead; no child exists then.

@@ -1,8 +1,8 @@
 // The one path every message takes to standard output.
 #pragma once
 
-#include "platform/format_wide.h"
-#include "platform/wide_text.h"
+#include "text/format_wide.h"
+#include "text/wide_text.h"
 
 // Writes `text` to standard output at once, unbuffered, so that nothing printed is lost however
 // the run ends and everything printed comes before a child's own output. Defined per platform.

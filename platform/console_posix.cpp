@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/console.h"
-#include "platform/lossless_utf8.h"
+#include "text/lossless_utf8.h"
 
 void WriteToStdout(const WideText& text) {
   const std::string bytes = EncodeLossless(text);

@@ -33,11 +33,11 @@ echo "cppcheck:"
 cppcheck_options="--quiet --error-exitcode=1 --std=c++17 --language=c++ --inline-suppr
   --library=googletest --enable=warning,style,performance,portability
   --suppress=missingIncludeSystem --suppress=unmatchedSuppression --suppress=useStlAlgorithm
-  --suppress=noExplicitConstructor:platform/format_wide.h
-  --suppress=constParameter:platform/win32_process_posix.cpp
-  --suppress=ctuOneDefinitionRuleViolation:platform/win32_process_posix.cpp -I . -I tests"
+  --suppress=noExplicitConstructor:text/format_wide.h
+  --suppress=constParameter:platform/posix/win32_process_posix.cpp
+  --suppress=ctuOneDefinitionRuleViolation:platform/posix/win32_process_posix.cpp -I . -I tests"
 # shellcheck disable=SC2086
-cppcheck $cppcheck_options -U_WIN32 invocation launch platform tests
+cppcheck $cppcheck_options -U_WIN32 invocation launch platform text tests
 # shellcheck disable=SC2086
 cppcheck $cppcheck_options -D_WIN32 $windows_sources
 echo "static analysis: clean"

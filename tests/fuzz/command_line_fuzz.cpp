@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "invocation/command_line.h"
-#include "platform/command_line_split.h"
-#include "platform/lossless_utf8.h"
+#include "platform/posix/command_line_split.h"
+#include "text/lossless_utf8.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/command_line_split.h"
-#include "platform/lossless_utf8.h"
+#include "platform/posix/command_line_split.h"
 #include "support/windows_quoting.h"
+#include "text/lossless_utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const WideText line = DecodeLossless(std::string(reinterpret_cast<const char*>(data), size));

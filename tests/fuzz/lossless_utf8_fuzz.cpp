@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/lossless_utf8.h"
+#include "text/lossless_utf8.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string bytes(reinterpret_cast<const char*>(data), size);

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "invocation/node_param.h"
-#include "platform/lossless_utf8.h"
+#include "text/lossless_utf8.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/wide_text.h"
 #include "platform/win32_api.h"
+#include "text/wide_text.h"
 
 struct RecordingKernel {
   // The script.

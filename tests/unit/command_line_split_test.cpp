@@ -1,4 +1,4 @@
-#include "platform/command_line_split.h"
+#include "platform/posix/command_line_split.h"
 
 #include <gtest/gtest.h>
 

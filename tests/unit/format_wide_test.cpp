@@ -1,4 +1,4 @@
-#include "platform/format_wide.h"
+#include "text/format_wide.h"
 
 #include <climits>
 

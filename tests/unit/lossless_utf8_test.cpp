@@ -1,4 +1,4 @@
-#include "platform/lossless_utf8.h"
+#include "text/lossless_utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/lossless_utf8.h"
-#include "platform/system_errors_posix.h"
+#include "platform/posix/system_errors_posix.h"
 #include "platform/win32_api.h"
+#include "text/lossless_utf8.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 // The first argument is the program name: quotes toggle, nothing is escaped, and it ends at the
 // first space or tab outside quotes. Every later argument follows the runtime's rules: 2n

@@ -1,9 +1,9 @@
-#include "platform/system_errors_posix.h"
+#include "platform/posix/system_errors_posix.h"
 
 #include <cstring>
 
-#include "platform/lossless_utf8.h"
-#include "platform/memory_policy_linux.h"
+#include "platform/posix/memory_policy_linux.h"
+#include "text/lossless_utf8.h"
 
 namespace {
 

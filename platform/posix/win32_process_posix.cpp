@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_signals_posix.h"
-#include "platform/command_line_split.h"
-#include "platform/lossless_utf8.h"
-#include "platform/memory_policy_linux.h"
-#include "platform/system_errors_posix.h"
+#include "platform/posix/child_signals_posix.h"
+#include "platform/posix/command_line_split.h"
+#include "platform/posix/memory_policy_linux.h"
+#include "platform/posix/system_errors_posix.h"
 #include "platform/win32_api.h"
+#include "text/lossless_utf8.h"
 
 // Lives in the caller's storage. Like Windows, it records where the value is, not the value.
 struct PROC_THREAD_ATTRIBUTE_LIST {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 class FormatArg {
  public:

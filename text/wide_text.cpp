@@ -1,4 +1,4 @@
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 void AppendChecked(WideText& text, const wchar_t* piece, std::size_t count) {
   if (count > kMaxWideTextLength - text.size()) throw TextLayerFailure{};

@@ -1,4 +1,4 @@
-#include "platform/lossless_utf8.h"
+#include "text/lossless_utf8.h"
 
 // Used where wide characters hold whole code points (POSIX), so no UTF-16 pairs arise.
 static_assert(sizeof(wchar_t) == 4, "wide characters must hold a code point");

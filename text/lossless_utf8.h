@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "platform/wide_text.h"
+#include "text/wide_text.h"
 
 WideText DecodeLossless(const std::string& bytes);
 std::string EncodeLossless(const WideText& text);

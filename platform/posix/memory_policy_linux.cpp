@@ -1,4 +1,4 @@
-#include "platform/memory_policy_linux.h"
+#include "platform/posix/memory_policy_linux.h"
 
 #include <linux/mempolicy.h>
 #include <sys/syscall.h>

@@ -1,4 +1,4 @@
-#include "platform/child_signals_posix.h"
+#include "platform/posix/child_signals_posix.h"
 
 #include <signal.h>
 #include <spawn.h>
