@@ -22,7 +22,7 @@ void PrintUsage() {
 }
 
 int Run(int argc, const NativeChar* const argv[]) {
-  ConsolePrint(L"\n NodeStart - starts a program with a preferred NUMA node");
+  ConsolePrint(L"\n NodeStart %S - starts a program with a preferred NUMA node", NODESTART_VERSION);
   ConsolePrint(L"\n Build %S %S\n", __DATE__, __TIME__);
   if (argc < 3) {
     PrintUsage();

@@ -33,7 +33,8 @@ bool IsBuildStamp(const std::string& stamp) {
 }  // namespace
 
 testing::AssertionResult AfterBannerAndStamp(const std::string& output, std::string& rest) {
-  const std::string banner = "\n NodeStart - starts a program with a preferred NUMA node\n Build ";
+  const std::string banner =
+      "\n NodeStart " NODESTART_VERSION " - starts a program with a preferred NUMA node\n Build ";
   const std::size_t stamp_end = banner.size() + 20;
   if (output.compare(0, banner.size(), banner) != 0 || output.size() <= stamp_end ||
       !IsBuildStamp(output.substr(banner.size(), 20)) || output[stamp_end] != '\n') {

@@ -1,0 +1,29 @@
+#!/bin/sh
+# Packs the Windows zip, unpacks it and runs the tool from it under Wine.
+#   zip_test.sh BUILD_DIR VERSION WINE_COMMAND...
+set -eu
+build=$1
+version=$2
+shift 2
+scratch=$(mktemp -d "$build/package-test.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+(cd "$build" && cpack -G ZIP -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
+zip=$scratch/nodestart-$version-win64.zip
+[ -f "$zip" ] || fail "no $zip"
+unzip -q "$zip" -d "$scratch/unpacked"
+folder=$scratch/unpacked/nodestart-$version-win64
+for file in nodestart.exe README.md LICENSE CHANGELOG.md; do
+  [ -f "$folder/$file" ] || fail "no $file in the zip"
+done
+
+# Wine has no preferred-node attribute: the tool reports that and starts nothing.
+status=0
+"$@" "$folder/nodestart.exe" 0 cmd.exe /c exit 3 >"$scratch/out.txt" || status=$?
+out=$(tr -d '\r' <"$scratch/out.txt")
+printf '%s\n' "$out" | grep -qx " NodeStart $version - starts a program with a preferred NUMA node" ||
+  fail "no banner with the version: $out"
+printf '%s\n' "$out" | grep -q "^ ERROR - UpdateProcThreadAttribute: " || fail "$out"
+[ "$status" = 2 ] || fail "status $status"
+echo "package: $(basename "$zip") unpacks and runs under Wine"
