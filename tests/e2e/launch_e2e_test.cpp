@@ -6,6 +6,7 @@
 
 #include "support/expected_output.h"
 #include "support/process_runner.h"
+#include "support/scratch_folder.h"
 #include "support/system_facts.h"
 
 #ifdef _WIN32
@@ -68,9 +69,9 @@ void ExpectLaunch(const std::string& tool, const LaunchCase& c) {
 }
 
 // A copy of the probe child under a name with spaces, in a folder with spaces.
-std::string ProbeWithSpaces() {
+std::string ProbeWithSpaces(const ScratchFolder& scratch) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::temp_directory_path() / "nodestart e2e folder";
+  const fs::path folder = scratch.path() / "nodestart e2e folder";
   fs::create_directories(folder);
   const fs::path original = fs::u8path(BuiltProgram("probe_child"));
   const fs::path copy = folder / ("probe child" + original.extension().string());
@@ -86,9 +87,9 @@ const std::string kTool = BuiltProgram("nodestart");
 const std::string kReport = "\n ERROR - CreateProcess: ";
 
 // A file nobody may execute.
-std::string PlainFile() {
+std::string PlainFile(const ScratchFolder& scratch) {
   namespace fs = std::filesystem;
-  const fs::path path = fs::temp_directory_path() / "nodestart e2e plain file";
+  const fs::path path = scratch.path() / "nodestart e2e plain file";
   std::ofstream(path) << "not a program\n";
   fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   return path.string();
@@ -115,7 +116,8 @@ std::string Ran(const std::string& arg0, const std::vector<std::string>& argumen
 }
 
 TEST(LaunchEndToEnd, RunsTheChildAndReportsItsExitCode) {
-  const std::string spaced = ProbeWithSpaces();
+  const ScratchFolder scratch;
+  const std::string spaced = ProbeWithSpaces(scratch);
   const std::string utf8 = "\xc3\xa9\xe4\xb8\xad";
   const LaunchCase cases[] = {
       {"exit code 3", 0, {kProbe, "--exit=3"}, Ran(kProbe, {"--exit=3"}, 3), 0},
@@ -142,10 +144,11 @@ TEST(LaunchEndToEnd, RunsTheChildAndReportsItsExitCode) {
 }
 
 TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
+  const ScratchFolder scratch;
   const LaunchCase cases[] = {
       {"missing program", 0, {"/nonexistent/program", "a"}, kReport + SystemText(ENOENT), 2},
       {"missing from PATH", 0, {"no-such-program-here"}, kReport + SystemText(ENOENT), 2},
-      {"not executable", 0, {PlainFile()}, kReport + SystemText(EACCES), 2},
+      {"not executable", 0, {PlainFile(scratch)}, kReport + SystemText(EACCES), 2},
       {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + Unavailable(65535), 2},
       {"node this machine lacks", 1000, {kProbe, "--exit=5"}, kReport + Unavailable(1000), 2},
   };
@@ -189,7 +192,8 @@ TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
   const std::string tool = BuiltProgram("nodestart_node_stand_in");
   const std::vector<std::string> exit_3 = {kProbe, "--exit=3"};
   const std::vector<std::string> top_bit = {kProbe, "--exit=0xC0000005"};
-  const std::vector<std::string> spaced = {ProbeWithSpaces(), "b"};
+  const ScratchFolder scratch;
+  const std::vector<std::string> spaced = {ProbeWithSpaces(scratch), "b"};
   const std::vector<std::string> unicode = {kProbe,
                                             "\xc3\xa9t\xc3\xa9 \xe4\xb8\xad\xf0\x9f\x98\x80"};
   const std::string missing = BuiltProgram("no_such_program");

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/process_runner.h"
+#include "support/scratch_folder.h"
 #include "support/started_process_posix.h"
 #include "support/terminal_session_posix.h"
 
@@ -253,17 +254,6 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
   }
 }
 
-// A folder of the test's own, removed at the end.
-struct ScratchFolder {
-  fs::path path;
-  ScratchFolder() {
-    std::string name = (fs::temp_directory_path() / "nodestart-test-XXXXXX").string();
-    if (mkdtemp(&name[0]) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path = name;
-  }
-  ~ScratchFolder() { fs::remove_all(path); }
-};
-
 TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
   const struct {
     const char* name;
@@ -277,7 +267,7 @@ TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchFolder scratch;
-    const fs::path mark = scratch.path / "ended";
+    const fs::path mark = scratch.path() / "ended";
     StartOptions start = kJob;
     start.no_reader = c.close_after == nullptr;
     StartedProcess tool(kTool, ToolOnProbe({"--ready", "--run-ms=300", "--mark=" + mark.string()}),
