@@ -4,6 +4,8 @@
 #   BENCH_RUNS   runs of each command (default 1000)
 set -eu
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh checks
+scripts/install-deps.sh windows
 runs=${BENCH_RUNS:-1000}
 out=build/bench
 mkdir -p "$out"

@@ -2,6 +2,7 @@
 # Runs every fuzz target for a bounded time, FUZZ_SECONDS each (default 30), from the seed corpus.
 set -eu
 cd "$(dirname "$0")/.."
+scripts/install-deps.sh checks
 seconds=${FUZZ_SECONDS:-30}
 cmake --preset linux-fuzz >/dev/null
 cmake --build --preset linux-fuzz

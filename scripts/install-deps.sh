@@ -1,15 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages a build needs, only those that are missing.
-#   install-deps.sh linux     native build and its tests
+#   install-deps.sh linux     native build and its tests, the Debian package's among them
 #   install-deps.sh windows   cross build and its tests under Wine
 #   install-deps.sh checks    static analysis, fuzzing and the benchmark
 #   install-deps.sh vm        the multi-node virtual machines of the placement tests
 #   install-deps.sh all       all of them
 set -eu
 
-linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl"
-windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64"
-checks="clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl"
+linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db python3-yaml"
+windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip"
+checks="clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
 vm="qemu-system-x86 busybox-static cpio numactl"
 case "${1:-all}" in
   linux) wanted=$linux ;;

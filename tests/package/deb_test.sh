@@ -3,6 +3,7 @@
 # installed tool and manual page there.
 #   deb_test.sh BUILD_DIR VERSION
 set -eu
+"$(dirname "$0")/../../scripts/install-deps.sh" linux
 build=$1
 version=$2
 scratch=$(mktemp -d "$build/package-test.XXXXXX")

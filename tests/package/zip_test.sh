@@ -2,6 +2,7 @@
 # Packs the Windows zip, unpacks it and runs the tool from it under Wine.
 #   zip_test.sh BUILD_DIR VERSION WINE_COMMAND...
 set -eu
+"$(dirname "$0")/../../scripts/install-deps.sh" windows
 build=$1
 version=$2
 shift 2
