@@ -1,7 +1,8 @@
 #include "support/started_process_posix.h"
 
+#include "support/read_before_posix.h"
+
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,14 +71,7 @@ StartedProcess::~StartedProcess() {
 bool StartedProcess::ReadUntil(const std::string& text, int timeout_ms) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   while (read_.find(text) == std::string::npos) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    pollfd ready = {output_, POLLIN, 0};
-    if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) return false;
-    char buffer[4096];
-    const ssize_t got = read(output_, buffer, sizeof buffer);
-    if (got <= 0) return false;
-    read_.append(buffer, static_cast<std::size_t>(got));
+    if (!ReadMoreBefore(output_, end, read_)) return false;
   }
   return true;
 }

@@ -1,6 +1,7 @@
 #include "support/terminal_session_posix.h"
 
-#include <poll.h>
+#include "support/read_before_posix.h"
+
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -47,13 +48,6 @@ bool TerminalSession::WaitFor(const std::string& text, int timeout_ms) {
       consumed_ = found + text.size();
       return true;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    pollfd shown = {terminal_, POLLIN, 0};
-    if (left.count() <= 0 || poll(&shown, 1, static_cast<int>(left.count())) <= 0) return false;
-    char buffer[4096];
-    const ssize_t got = read(terminal_, buffer, sizeof buffer);
-    if (got <= 0) return false;
-    screen_.append(buffer, static_cast<std::size_t>(got));
+    if (!ReadMoreBefore(terminal_, end, screen_)) return false;
   }
 }
