@@ -14,6 +14,14 @@ TerminalSession::TerminalSession() {
   shell_ = forkpty(&terminal_, nullptr, nullptr, nullptr);
   if (shell_ < 0) throw std::runtime_error("forkpty failed");
   if (shell_ == 0) {
+    // As a terminal starts its shell: every signal at its default and none blocked, whatever the
+    // test was started with (a background job ignores SIGINT and SIGQUIT).
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+      static_cast<void>(std::signal(signal_number, SIG_DFL));
+    }
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     // A shell of its own: no start-up files, no line editing, a plain prompt.
     setenv("PS1", "$ ", 1);
     setenv("TERM", "dumb", 1);
