@@ -54,20 +54,20 @@ HeldSignals held;
 bool child_started = false;
 
 // Blocks what the wait takes in turn with sigwaitinfo, and SIGPIPE, so that a write to a vanished
-// reader fails instead of ending the tool.
-void HoldSignals() {
+// reader fails instead of ending the tool; what the tool ignores it leaves alone.
+void HoldSignals(const sigset_t& not_ignored) {
   sigemptyset(&held.relayed);
   for (const int signal_number : kRelayedSignals) {
-    if (!IgnoredNow(signal_number)) sigaddset(&held.relayed, signal_number);
+    if (sigismember(&not_ignored, signal_number) == 1) sigaddset(&held.relayed, signal_number);
   }
   held.waited = held.relayed;
   sigaddset(&held.waited, SIGCHLD);
   sigset_t blocked = held.waited;
-  if (!IgnoredNow(SIGPIPE)) sigaddset(&blocked, SIGPIPE);
+  if (sigismember(&not_ignored, SIGPIPE) == 1) sigaddset(&blocked, SIGPIPE);
   sigprocmask(SIG_BLOCK, &blocked, &held.original_mask);
   // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
   // with SIGCHLD at its default, which POSIX allows exec to do as well.
-  held.sigchld_was_ignored = IgnoredNow(SIGCHLD);
+  held.sigchld_was_ignored = sigismember(&not_ignored, SIGCHLD) != 1;
   if (held.sigchld_was_ignored) static_cast<void>(signal(SIGCHLD, SIG_DFL));
 }
 
@@ -91,8 +91,8 @@ bool SentToToolAlone(const siginfo_t& info, pid_t child) {
 }  // namespace
 
 int SpawnWithToolSignals(pid_t* pid, const char* program, char* const argv[]) {
-  const sigset_t defaults = NotIgnoredSignals();  // before holding changes SIGCHLD
-  if (!child_started) HoldSignals();
+  const sigset_t defaults = NotIgnoredSignals();
+  if (!child_started) HoldSignals(defaults);
 
   posix_spawnattr_t attributes;
   int error = posix_spawnattr_init(&attributes);

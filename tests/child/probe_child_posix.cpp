@@ -9,8 +9,6 @@
 //   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
 //   --mark=PATH       writes "ended" to PATH as it ends
 #include <dirent.h>
-#include <linux/mempolicy.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/memory_policy_posix.h"
+
 namespace {
 
 volatile std::sig_atomic_t caught[NSIG];
@@ -30,24 +30,6 @@ volatile std::sig_atomic_t caught[NSIG];
 int Number(const char* value) { return static_cast<int>(std::strtol(value, nullptr, 10)); }
 
 void Count(int signal_number) { caught[signal_number] = caught[signal_number] + 1; }
-
-std::string MemoryPolicy() {
-  const unsigned long bits = 32768;
-  std::vector<unsigned long> nodes(bits / (8 * sizeof(unsigned long)));
-  int mode = 0;
-  if (syscall(SYS_get_mempolicy, &mode, nodes.data(), bits + 1, nullptr, 0UL) != 0) {
-    return "unknown";
-  }
-  std::string policy = mode == MPOL_PREFERRED ? "preferred"
-                       : mode == MPOL_DEFAULT ? "default"
-                                              : "other";
-  for (unsigned long node = 0; node < bits; ++node) {
-    if (nodes[node / (8 * sizeof(unsigned long))] >> (node % (8 * sizeof(unsigned long))) & 1) {
-      policy += " " + std::to_string(node);
-    }
-  }
-  return policy;
-}
 
 std::string SignalStatus() {
   std::string out;
@@ -114,7 +96,7 @@ int main(int argc, char* argv[]) {
     if (Option(argv[i], "--catch=", &value)) catches.push_back(Number(value));
     if (Option(argv[i], "--run-ms=", &value)) run_ms = Number(value);
     if (Option(argv[i], "--mark=", &value)) mark = value;
-    if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicy() + "\n";
+    if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicyText(" ", " ") + "\n";
     ready = ready || std::strcmp(argv[i], "--ready") == 0;
     status = status || std::strcmp(argv[i], "--status") == 0;
     until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;

@@ -98,8 +98,3 @@ ProcessResult StartedProcess::Finish() {
   result.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return result;
 }
-
-ProcessResult RunStarted(const std::string& program, const std::vector<std::string>& arguments,
-                         const StartOptions& options) {
-  return StartedProcess(program, arguments, options).Finish();
-}

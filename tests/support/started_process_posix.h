@@ -37,7 +37,3 @@ class StartedProcess {
   int output_ = -1;
   std::string read_;
 };
-
-// Runs a program as above to its end.
-ProcessResult RunStarted(const std::string& program, const std::vector<std::string>& arguments,
-                         const StartOptions& options);

@@ -3,7 +3,6 @@
 // on with that CPU's node, and the memory policy it was started with:
 //   probe pages=51200 node0=51200 node1=0 cpu=1 cpunode=1 policy=preferred:0
 // Usage: numa_probe MIB [--mark=PATH]; the mark file shows that the probe ran at all.
-#include <linux/mempolicy.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -16,32 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace {
-
-constexpr unsigned long kMaskBits = 1024;  // the Debian kernel's most nodes
-constexpr unsigned long kBitsPerWord = sizeof(unsigned long) * 8;
-
-std::string Policy() {
-  std::vector<unsigned long> nodes(kMaskBits / kBitsPerWord);
-  int mode = 0;
-  if (syscall(SYS_get_mempolicy, &mode, nodes.data(), kMaskBits, nullptr, 0UL) != 0) {
-    return "unknown";
-  }
-  std::string policy = mode == MPOL_DEFAULT     ? "default"
-                       : mode == MPOL_PREFERRED ? "preferred"
-                       : mode == MPOL_BIND      ? "bind"
-                                                : "other" + std::to_string(mode);
-  const char* separator = ":";
-  for (unsigned long node = 0; node < kMaskBits; ++node) {
-    if ((nodes[node / kBitsPerWord] >> (node % kBitsPerWord) & 1) != 0) {
-      policy += separator + std::to_string(node);
-      separator = ",";
-    }
-  }
-  return policy;
-}
-
-}  // namespace
+#include "support/memory_policy_posix.h"
 
 int main(int argc, char* argv[]) {
   if (argc < 2) {
@@ -82,6 +56,6 @@ int main(int argc, char* argv[]) {
             std::to_string(pages_on_node);
   }
   line += " cpu=" + std::to_string(cpu) + " cpunode=" + std::to_string(cpu_node) +
-          " policy=" + Policy() + "\n";
+          " policy=" + MemoryPolicyText(":", ",") + "\n";
   return std::fputs(line.c_str(), stdout) < 0 || std::fflush(stdout) != 0 ? 5 : 0;
 }
