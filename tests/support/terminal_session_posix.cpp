@@ -22,7 +22,8 @@ TerminalSession::TerminalSession() {
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    // A shell of its own: no start-up files, no line editing, a plain prompt.
+    // A shell of its own: no start-up files, no line editing, no history file, a plain prompt.
+    setenv("HISTFILE", "", 1);
     setenv("PS1", "$ ", 1);
     setenv("TERM", "dumb", 1);
     execl("/bin/bash", "bash", "--norc", "--noprofile", "--noediting", "-i",
