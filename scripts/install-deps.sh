@@ -9,7 +9,7 @@ set -eu
 
 linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db python3-yaml"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip"
-checks="clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
+checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
 vm="qemu-system-x86 busybox-static cpio numactl"
 case "${1:-all}" in
   linux) wanted=$linux ;;
