@@ -3,13 +3,11 @@
 
 #include "text/wide_text.h"
 
+// What the platform's entry is handed: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
-// Windows hands the entry UTF-16 arguments already.
 using NativeChar = wchar_t;
-inline WideText ArgumentToWide(const wchar_t* argument) { return WideText(argument); }
 #else
-#include "text/lossless_utf8.h"
-// POSIX arguments are bytes; decode them so that they come out again unchanged.
 using NativeChar = char;
-inline WideText ArgumentToWide(const char* argument) { return DecodeLossless(argument); }
 #endif
+
+WideText ArgumentToWide(const NativeChar* argument);

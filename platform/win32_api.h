@@ -1,6 +1,6 @@
 // The Win32 process-creation interface the launch code calls. Windows has it in its headers; for
-// POSIX this declares our own stand-in for exactly that subset, so that one launch code path
-// serves both platforms.
+// other systems this declares our own stand-in for exactly that subset, so that one launch code
+// path serves both platforms.
 #pragma once
 
 #ifdef _WIN32

@@ -10,8 +10,8 @@ cmake --preset linux >/dev/null
 cmake --preset windows >/dev/null
 
 # Sources are analysed with the build that compiles them.
-windows_sources=$(git ls-files '*_windows.cpp')
-linux_sources=$(git ls-files '*.cpp' | grep -v -e '_windows\.cpp$' -e '^tests/fuzz/')
+windows_sources=$(git ls-files 'platform/windows/*.cpp' '*_windows.cpp')
+linux_sources=$(git ls-files '*.cpp' | grep -v -e '_windows\.cpp$' -e '^platform/windows/' -e '^tests/fuzz/')
 
 # clang-tidy reads the mingw build with clang's own Windows target and mingw's C++ headers (not
 # gcc's intrinsics headers, which only gcc understands).
@@ -27,7 +27,7 @@ log=build/clang-tidy.log
 if ! {
   echo "$linux_sources" | xargs -P 2 -n 4 clang-tidy -p build/linux --quiet &&
     # shellcheck disable=SC2086
-    echo "$windows_sources" launch/launch_on_preferred_node.cpp | tr ' ' '\n' |
+    echo "$windows_sources" launch/launch_on_preferred_node.cpp invocation/entry.cpp | tr ' ' '\n' |
     xargs -P 2 -n 4 clang-tidy -p build/windows --quiet --extra-arg=--target=x86_64-w64-mingw32 \
       $mingw_includes
 } >"$log" 2>&1; then
@@ -43,8 +43,8 @@ cppcheck_options="--quiet --error-exitcode=1 --std=c++17 --language=c++ --inline
   --library=googletest --enable=warning,style,performance,portability
   --suppress=missingIncludeSystem --suppress=unmatchedSuppression --suppress=useStlAlgorithm
   --suppress=noExplicitConstructor:text/format_wide.h
-  --suppress=constParameter:platform/posix/win32_process_posix.cpp
-  --suppress=ctuOneDefinitionRuleViolation:platform/posix/win32_process_posix.cpp -I . -I tests"
+  --suppress=constParameter:platform/linux/win32_process.cpp
+  --suppress=ctuOneDefinitionRuleViolation:platform/linux/win32_process.cpp -I . -I tests"
 # shellcheck disable=SC2086
 cppcheck $cppcheck_options -U_WIN32 invocation launch platform text tests
 # shellcheck disable=SC2086

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "invocation/command_line.h"
-#include "platform/posix/command_line_split.h"
+#include "platform/linux/command_line_split.h"
 #include "text/lossless_utf8.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/command_line_split.h"
+#include "platform/linux/command_line_split.h"
 #include "support/windows_quoting.h"
 #include "text/lossless_utf8.h"
 

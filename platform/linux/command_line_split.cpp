@@ -1,4 +1,4 @@
-#include "platform/posix/command_line_split.h"
+#include "platform/linux/command_line_split.h"
 
 namespace {
 

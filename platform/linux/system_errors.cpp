@@ -1,8 +1,8 @@
-#include "platform/posix/system_errors_posix.h"
+#include "platform/linux/system_errors.h"
 
 #include <cstring>
 
-#include "platform/posix/memory_policy_linux.h"
+#include "platform/linux/memory_policy.h"
 #include "text/lossless_utf8.h"
 
 namespace {

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include "invocation/run_driver.h"
 #include "launch/system_error_report.h"
 #include "support/recording_kernel.h"
 
@@ -106,29 +105,6 @@ TEST_F(LaunchTest, KeepsWaitingOnCtrlCAndCtrlBreakOnly) {
   for (const auto& c : cases) EXPECT_EQ(installed.handler(c.event), c.handled) << c.event;
 }
 
-TEST_F(LaunchTest, InstallsTheInterruptHandlerOnlyAfterTheSummary) {
-  const struct {
-    std::vector<const char*> arguments;
-    int status;
-    bool installed;
-  } cases[] = {
-      {{"nodestart", "3", "t.exe", "a"}, 0, true},
-      {{"nodestart", "abc", "t.exe"}, 1, false},
-      {{"nodestart", "3"}, 1, false},
-  };
-  for (const auto& c : cases) {
-    ResetRecording();
-    EXPECT_EQ(RunNodeStart(static_cast<int>(c.arguments.size()), c.arguments.data()), c.status);
-    const WideText& shown = kernel.control_handler.printed_before;
-    EXPECT_EQ(kernel.control_handler.handler != nullptr, c.installed);
-    if (c.installed) {
-      EXPECT_EQ(shown.rfind(L"\n NodeStart", 0), 0u) << "the banner comes first";
-      const WideText summary_end = L"\n   Preferred NUMA node: 3\n";
-      EXPECT_EQ(shown.substr(shown.size() - summary_end.size()), summary_end);
-    }
-  }
-}
-
 struct FailureCase {
   const char* name;
   void (*script)(RecordingKernel&);
@@ -182,48 +158,6 @@ TEST_F(LaunchTest, ReportsEachFailedStepAndStartsNothing) {
     EXPECT_EQ(kernel.format.message_id, c.reported_code);
     EXPECT_EQ(console_output,
               L"\n ERROR - " + WideText(c.operation) + L": " + RecordedSystemText(c.reported_code));
-  }
-}
-
-TEST(SystemErrorReport, AsksTheSystemForTheTextOfTheCode) {
-  const struct {
-    DWORD given;
-    DWORD last_error;
-    DWORD reported;
-  } cases[] = {
-      {0, 1450, 1450},  // 0: the last error at the time of the report
-      {5, 1450, 5},     // any other code: as given, and the last error is not read
-  };
-  for (const auto& c : cases) {
-    ResetRecording();
-    kernel.last_error = c.last_error;
-    kernel.last_error_after_read = 99;
-    CErr(L"Op", c.given);
-    EXPECT_EQ(kernel.format.flags, 0x1200u);
-    EXPECT_EQ(kernel.format.source, nullptr);
-    EXPECT_EQ(kernel.format.message_id, c.reported);
-    EXPECT_EQ(kernel.format.language_id, 0x400u);
-    EXPECT_EQ(kernel.format.size, 65536u);
-    EXPECT_EQ(kernel.format.arguments, nullptr);
-    EXPECT_EQ(kernel.last_error, c.given == 0 ? 99u : c.last_error);
-    EXPECT_EQ(console_output, L"\n ERROR - Op: " + RecordedSystemText(c.reported));
-  }
-}
-
-TEST(SystemErrorReport, NamesTheCodeWhenTheSystemHasNoText) {
-  const struct {
-    DWORD code;
-    const wchar_t* text;
-  } cases[] = {
-      {1234, L"unknown error 1234 (0x4D2)"},
-      {0xE0000001, L"unknown error 3758096385 (0xE0000001)"},
-      {15, L"unknown error 15 (0xF)"},
-  };
-  for (const auto& c : cases) {
-    ResetRecording();
-    kernel.no_system_text = true;
-    CErr(L"CreateProcess", c.code);
-    EXPECT_EQ(console_output, L"\n ERROR - CreateProcess: " + WideText(c.text));
   }
 }
 

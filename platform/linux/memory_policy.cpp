@@ -1,4 +1,4 @@
-#include "platform/posix/memory_policy_linux.h"
+#include "platform/linux/memory_policy.h"
 
 #include <linux/mempolicy.h>
 #include <sys/syscall.h>

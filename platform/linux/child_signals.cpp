@@ -1,6 +1,5 @@
-#include "platform/posix/child_signals_posix.h"
+#include "platform/linux/child_signals.h"
 
-#include <signal.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -10,9 +9,6 @@
 #include <cstdint>
 
 namespace {
-
-// What a user, a scheduler or a terminal sends to end or poke a program: the child's to act on.
-constexpr int kRelayedSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM};
 
 // The kernel's signals are numbered 1 to 64, one bit each in its masks.
 constexpr int kKernelSignals = 64;
@@ -43,39 +39,6 @@ sigset_t NotIgnoredSignals() {
   return set;
 }
 
-struct HeldSignals {
-  sigset_t original_mask;
-  sigset_t relayed;  // those of kRelayedSignals the tool does not ignore; an ignored one stays so
-  sigset_t waited;   // relayed, and SIGCHLD
-  bool sigchld_was_ignored;
-};
-
-HeldSignals held;
-bool child_started = false;
-
-// Blocks what the wait takes in turn with sigwaitinfo, and SIGPIPE, so that a write to a vanished
-// reader fails instead of ending the tool; what the tool ignores it leaves alone.
-void HoldSignals(const sigset_t& not_ignored) {
-  sigemptyset(&held.relayed);
-  for (const int signal_number : kRelayedSignals) {
-    if (sigismember(&not_ignored, signal_number) == 1) sigaddset(&held.relayed, signal_number);
-  }
-  held.waited = held.relayed;
-  sigaddset(&held.waited, SIGCHLD);
-  sigset_t blocked = held.waited;
-  if (sigismember(&not_ignored, SIGPIPE) == 1) sigaddset(&blocked, SIGPIPE);
-  sigprocmask(SIG_BLOCK, &blocked, &held.original_mask);
-  // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
-  // with SIGCHLD at its default, which POSIX allows exec to do as well.
-  held.sigchld_was_ignored = sigismember(&not_ignored, SIGCHLD) != 1;
-  if (held.sigchld_was_ignored) static_cast<void>(signal(SIGCHLD, SIG_DFL));
-}
-
-void ReleaseSignals() {
-  if (held.sigchld_was_ignored) static_cast<void>(signal(SIGCHLD, SIG_IGN));
-  sigprocmask(SIG_SETMASK, &held.original_mask, nullptr);
-}
-
 // A signal some process sent to the tool alone is meant for the child too. One from the terminal
 // (SI_KERNEL) went to the whole foreground process group, and one from the child or from a member
 // of the tool's own group was almost surely sent to the group: the child has those already.
@@ -90,28 +53,46 @@ bool SentToToolAlone(const siginfo_t& info, pid_t child) {
 
 }  // namespace
 
-int SpawnWithToolSignals(pid_t* pid, const char* program, char* const argv[]) {
-  const sigset_t defaults = NotIgnoredSignals();
-  if (!child_started) HoldSignals(defaults);
+ChildSignals ChildSignals::Hold() {
+  ChildSignals signals;
+  signals.child_defaults_ = NotIgnoredSignals();
+  const sigset_t& not_ignored = signals.child_defaults_;
+  sigemptyset(&signals.relayed_);
+  for (const int signal_number : kRelayedSignals) {
+    if (sigismember(&not_ignored, signal_number) == 1) sigaddset(&signals.relayed_, signal_number);
+  }
+  signals.waited_ = signals.relayed_;
+  sigaddset(&signals.waited_, SIGCHLD);
+  // SIGPIPE too, so that a write to a vanished reader fails instead of ending the tool.
+  sigset_t blocked = signals.waited_;
+  if (sigismember(&not_ignored, SIGPIPE) == 1) sigaddset(&blocked, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &blocked, &signals.original_mask_);
+  // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
+  // with SIGCHLD at its default, which POSIX allows exec to do as well.
+  signals.sigchld_was_ignored_ = sigismember(&not_ignored, SIGCHLD) != 1;
+  if (signals.sigchld_was_ignored_) static_cast<void>(signal(SIGCHLD, SIG_DFL));
+  return signals;
+}
 
+void ChildSignals::Release() const {
+  if (sigchld_was_ignored_) static_cast<void>(signal(SIGCHLD, SIG_IGN));
+  sigprocmask(SIG_SETMASK, &original_mask_, nullptr);
+}
+
+int ChildSignals::Spawn(pid_t* pid, const char* program, char* const argv[]) const {
   posix_spawnattr_t attributes;
   int error = posix_spawnattr_init(&attributes);
   if (error == 0) {
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setsigmask(&attributes, &held.original_mask);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setsigmask(&attributes, &original_mask_);
+    posix_spawnattr_setsigdefault(&attributes, &child_defaults_);
     error = posix_spawnp(pid, program, nullptr, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
-  }
-  if (error == 0) {
-    child_started = true;
-  } else if (!child_started) {
-    ReleaseSignals();  // no child: a signal held meanwhile acts now, as it would have
   }
   return error;
 }
 
-int WaitRelayingSignals(pid_t child, int* status) {
+int ChildSignals::Wait(pid_t child, int* status) const {
   // SIGCHLD has been held since before the child existed, so no end can pass unnoticed between
   // the look and the wait for the next signal.
   for (;;) {
@@ -119,9 +100,9 @@ int WaitRelayingSignals(pid_t child, int* status) {
     if (ended == child) return 0;
     if (ended < 0 && errno != EINTR) return errno;
     siginfo_t info;
-    const int signal_number = sigwaitinfo(&held.waited, &info);
+    const int signal_number = sigwaitinfo(&waited_, &info);
     if (signal_number < 0 && errno != EINTR) return errno;
-    if (signal_number > 0 && sigismember(&held.relayed, signal_number) == 1 &&
+    if (signal_number > 0 && sigismember(&relayed_, signal_number) == 1 &&
         SentToToolAlone(info, child)) {
       kill(child, signal_number);
     }

@@ -1,4 +1,4 @@
-// POSIX stand-in for the Win32 process creation the launch code uses: the attribute list, the
+// Linux stand-in for the Win32 process creation the launch code uses: the attribute list, the
 // child's creation with the preferred node as its memory policy, the wait and the exit code.
 #include <sys/wait.h>
 
@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/child_signals_posix.h"
-#include "platform/posix/command_line_split.h"
-#include "platform/posix/memory_policy_linux.h"
-#include "platform/posix/system_errors_posix.h"
+#include "platform/linux/child_signals.h"
+#include "platform/linux/command_line_split.h"
+#include "platform/linux/memory_policy.h"
+#include "platform/linux/system_errors.h"
 #include "platform/win32_api.h"
 #include "text/lossless_utf8.h"
 
@@ -25,14 +25,16 @@ struct ChildProcess {
   pid_t pid;
   bool ended;
   int status;
+  ChildSignals signals;  // from its creation, for the wait
 };
 
 // The children created, standing in for the kernel's process objects. A handle is an index
-// into it, plus one; handles are never closed, as the launch closes none.
+// into it, plus one; handles are never closed, as the launch closes none. File-level because
+// Win32 hands the caller a bare handle, and the wait must find the child's record from it.
 std::vector<ChildProcess> children;
 
-HANDLE NewChildHandle(pid_t pid) {
-  children.push_back(ChildProcess{pid, false, 0});
+HANDLE NewChildHandle(pid_t pid, const ChildSignals& signals) {
+  children.push_back(ChildProcess{pid, false, 0, signals});
   return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(children.size()));
 }
 
@@ -134,12 +136,16 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
       }
     }
     children.reserve(children.size() + 1);  // so that recording the child cannot fail
+    // The tool's signals are held from the first child on; a later one starts as the first did.
+    const bool first = children.empty();
+    const ChildSignals signals = first ? ChildSignals::Hold() : children.front().signals;
     pid_t pid = 0;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
-    if (const int error = SpawnWithToolSignals(&pid, program.c_str(), argv.data())) {
+    if (const int error = signals.Spawn(&pid, program.c_str(), argv.data())) {
+      if (first) signals.Release();
       return FailWithErrno(error);
     }
-    const HANDLE child = NewChildHandle(pid);
+    const HANDLE child = NewChildHandle(pid, signals);
     process_information->hProcess = child;
     process_information->hThread = child;  // the child's first thread is the process itself here
     process_information->dwProcessId = static_cast<DWORD>(pid);
@@ -161,7 +167,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   if (child == nullptr) return WaitFailed(ERROR_INVALID_HANDLE);
   if (milliseconds != INFINITE) return WaitFailed(ERROR_NOT_SUPPORTED);
   if (!child->ended) {
-    if (const int error = WaitRelayingSignals(child->pid, &child->status)) {
+    if (const int error = child->signals.Wait(child->pid, &child->status)) {
       return WaitFailed(ErrorCodeFromErrno(error));
     }
     child->ended = true;

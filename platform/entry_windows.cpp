@@ -1,3 +1,0 @@
-#include "invocation/run_driver.h"
-
-int wmain(int argc, wchar_t* argv[]) { return RunNodeStart(argc, argv); }
