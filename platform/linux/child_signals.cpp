@@ -41,14 +41,33 @@ sigset_t NotIgnoredSignals() {
 
 // A signal some process sent to the tool alone is meant for the child too. One from the terminal
 // (SI_KERNEL) went to the whole foreground process group, and one from the child or from a member
-// of the tool's own group was almost surely sent to the group: the child has those already.
+// of the tool's own group was almost surely sent to the group: the child has those already. A
+// sender in another PID namespace (a container runtime stopping its container) shows as pid 0:
+// an outsider, though getpgid(0) would name the tool's own group.
 bool SentToToolAlone(const siginfo_t& info, pid_t child) {
   if (info.si_code != SI_USER && info.si_code != SI_QUEUE && info.si_code != SI_TKILL) {
     return false;
   }
+  if (info.si_pid == 0) return true;
   if (info.si_pid == child) return false;
   const pid_t sender_group = getpgid(info.si_pid);
   return sender_group < 0 || sender_group != getpgrp();  // a sender gone is taken as an outsider
+}
+
+// Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that
+// has ended under the tool, which nobody else would: the kernel hands them all to that process.
+// Gives `child` once it has ended, 0 while it runs, or -1 with errno.
+pid_t Reap(pid_t child, int* status, bool reaps_orphans) {
+  if (!reaps_orphans) return waitpid(child, status, WNOHANG);
+  for (;;) {
+    int any_status = 0;
+    const pid_t ended = waitpid(-1, &any_status, WNOHANG);
+    if (ended <= 0) return ended;
+    if (ended == child) {
+      *status = any_status;
+      return child;
+    }
+  }
 }
 
 }  // namespace
@@ -71,6 +90,7 @@ ChildSignals ChildSignals::Hold() {
   // with SIGCHLD at its default, which POSIX allows exec to do as well.
   signals.sigchld_was_ignored_ = sigismember(&not_ignored, SIGCHLD) != 1;
   if (signals.sigchld_was_ignored_) static_cast<void>(signal(SIGCHLD, SIG_DFL));
+  signals.reaps_orphans_ = getpid() == 1;
   return signals;
 }
 
@@ -96,7 +116,7 @@ int ChildSignals::Wait(pid_t child, int* status) const {
   // SIGCHLD has been held since before the child existed, so no end can pass unnoticed between
   // the look and the wait for the next signal.
   for (;;) {
-    const pid_t ended = waitpid(child, status, WNOHANG);
+    const pid_t ended = Reap(child, status, reaps_orphans_);
     if (ended == child) return 0;
     if (ended < 0 && errno != EINTR) return errno;
     siginfo_t info;

@@ -27,8 +27,9 @@ class ChildSignals {
   int Spawn(pid_t* pid, const char* program, char* const argv[]) const;
 
   // Waits until `child` ends and gives its wait status; a stop is no end. Meanwhile a relayed
-  // signal that another process sent to the tool alone goes on to the child, and SIGPIPE does
-  // nothing. Returns 0, or the errno value of the failure.
+  // signal that another process sent to the tool alone goes on to the child, SIGPIPE does
+  // nothing, and, as PID 1 of its namespace, the tool reaps every process that ends under it.
+  // Returns 0, or the errno value of the failure.
   int Wait(pid_t child, int* status) const;
 
  private:
@@ -39,4 +40,5 @@ class ChildSignals {
   sigset_t relayed_;         // kRelayedSignals less those the tool ignores
   sigset_t waited_;          // relayed_ and SIGCHLD, taken in turn by the wait
   bool sigchld_was_ignored_ = false;
+  bool reaps_orphans_ = false;  // the tool is the first process of its PID namespace
 };

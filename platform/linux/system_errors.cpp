@@ -60,6 +60,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD /*lang
   WideText text;
   if ((message_id & 0xFFFF0000) == kUnavailableNodeError) {
     text = UnavailableNodeText(message_id & 0xFFFF);
+  } else if (message_id == kPolicyNotPermittedError) {
+    text = L"not permitted to set a NUMA memory policy here (a container needs CAP_SYS_NICE)";
   } else if ((message_id & kErrnoErrorFlag) != 0) {
     // Never setlocale'd, so the C library speaks its own plain English.
     text = DecodeLossless(std::strerror(static_cast<int>(message_id & ~kErrnoErrorFlag)));

@@ -4,19 +4,27 @@
 // the kernel refuses to prefer one.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 
 #include "platform/win32_api.h"
 
 constexpr DWORD kErrnoErrorFlag = 0x20000000;
 constexpr DWORD kUnavailableNodeError = 0x20010000;  // | the node; errno values stay below
-
-// The kernel's word for a node it will not prefer is EINVAL, as for every bad mask; this code
-// lets the report say which node and which ones the process may use.
-inline DWORD UnavailableNodeError(std::uint16_t node) { return kUnavailableNodeError | node; }
+constexpr DWORD kPolicyNotPermittedError = 0x20020000;
 
 inline DWORD ErrorCodeFromErrno(int error_number) {
   return kErrnoErrorFlag | static_cast<DWORD>(error_number);
+}
+
+// The kernel's refusal to set the memory policy, in terms the user can act on. Its word for a
+// node it will not prefer is EINVAL, as for every bad mask: the report then says which node and
+// which ones the process may use. EPERM comes from a seccomp profile, as containers have, that
+// allows memory policies only with CAP_SYS_NICE.
+inline DWORD MemoryPolicyError(int error_number, std::uint16_t node) {
+  if (error_number == EINVAL) return kUnavailableNodeError | node;
+  if (error_number == EPERM) return kPolicyNotPermittedError;
+  return ErrorCodeFromErrno(error_number);
 }
 
 // Sets the last error and returns FALSE, the way the stand-in's calls fail.

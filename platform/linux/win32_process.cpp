@@ -131,8 +131,7 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     ScopedPreferredNode preference;
     if (preferred_node != nullptr) {
       if (const int error = preference.Prefer(*preferred_node)) {
-        return FailWith(error == EINVAL ? UnavailableNodeError(*preferred_node)
-                                        : ErrorCodeFromErrno(error));
+        return FailWith(MemoryPolicyError(error, *preferred_node));
       }
     }
     children.reserve(children.size() + 1);  // so that recording the child cannot fail

@@ -8,7 +8,9 @@
 //   --signal-parent=N sends signal N to its parent once ready
 //   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
 //   --mark=PATH       writes "ended" to PATH as it ends
+//   --orphan          leaves, before it is ready, a process of its own that ends 100 ms later
 #include <dirent.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -85,6 +87,7 @@ int main(int argc, char* argv[]) {
   bool ready = false;
   bool status = false;
   bool until_caught = false;
+  bool orphan = false;
   std::vector<int> catches;
   const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -100,6 +103,15 @@ int main(int argc, char* argv[]) {
     ready = ready || std::strcmp(argv[i], "--ready") == 0;
     status = status || std::strcmp(argv[i], "--status") == 0;
     until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;
+    orphan = orphan || std::strcmp(argv[i], "--orphan") == 0;
+  }
+  if (orphan) {
+    const pid_t middle = fork();
+    if (middle == 0) {
+      if (fork() == 0) usleep(100000);
+      _exit(0);  // its own child is left to whoever takes orphans in
+    }
+    waitpid(middle, nullptr, 0);
   }
   if (status) out += SignalStatus();
   for (const int catch_number : catches) static_cast<void>(std::signal(catch_number, Count));

@@ -12,8 +12,12 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/syscall.h>
 #include <unistd.h>
+
 #include <cerrno>
+
+#include "support/started_process_posix.h"
 #endif
 
 namespace {
@@ -30,6 +34,7 @@ struct LaunchCase {
   std::vector<std::string> target_and_arguments;
   std::string after_summary;
   int exit_status;
+  std::vector<long> refused_calls = {};  // Linux: system calls a seccomp filter refuses
 };
 
 // The command line the tool composes, as its summary shows it.
@@ -56,7 +61,13 @@ void ExpectLaunch(const std::string& tool, const LaunchCase& c) {
   SCOPED_TRACE(c.name);
   std::vector<std::string> arguments = {std::to_string(c.node)};
   arguments.insert(arguments.end(), c.target_and_arguments.begin(), c.target_and_arguments.end());
+#ifdef _WIN32
   const ProcessResult result = RunProcess(tool, arguments);
+#else
+  StartOptions options;
+  options.refused_calls = c.refused_calls;
+  const ProcessResult result = StartedProcess(tool, arguments, options).Finish();
+#endif
   std::string rest;
   ASSERT_TRUE(AfterBannerAndStamp(result.output, rest));
   const std::string expected =
@@ -107,6 +118,9 @@ std::string Unavailable(int node) {
          (one ? "node " : "nodes ") + allowed + ")\n";
 }
 
+const std::string kNotPermitted =
+    "not permitted to set a NUMA memory policy here (a container needs CAP_SYS_NICE)\n";
+
 // What the probe prints for the arguments it got (and `extra` after them), then the end of the run.
 std::string Ran(const std::string& arg0, const std::vector<std::string>& arguments, long code,
                 const std::string& extra = "") {
@@ -151,6 +165,24 @@ TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
       {"not executable", 0, {PlainFile(scratch)}, kReport + SystemText(EACCES), 2},
       {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + Unavailable(65535), 2},
       {"node this machine lacks", 1000, {kProbe, "--exit=5"}, kReport + Unavailable(1000), 2},
+      {"memory policies refused, as in a container without CAP_SYS_NICE",
+       0,
+       {kProbe},
+       kReport + kNotPermitted,
+       2,
+       {SYS_set_mempolicy}},
+      {"the same, the policy not even readable",
+       0,
+       {kProbe},
+       kReport + kNotPermitted,
+       2,
+       {SYS_get_mempolicy, SYS_set_mempolicy}},
+      {"another call refused: the system's text",
+       0,
+       {kProbe},
+       kReport + SystemText(EPERM),
+       2,
+       {SYS_clone, SYS_clone3, SYS_vfork, SYS_fork}},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
 }

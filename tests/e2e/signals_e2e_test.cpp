@@ -3,9 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 
 #include <gtest/gtest.h>
 
@@ -140,17 +142,52 @@ TEST(SignalsEndToEnd, CtrlZStopsBothAndFgResumesTheWait) {
 // The tool as a job of its own, as a shell with job control starts it.
 const StartOptions kJob = {true, {}, {}};
 
+// The processes `pid` has started that are still its children.
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+  std::ifstream list("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<pid_t> children;
+  for (pid_t child = 0; list >> child;) children.push_back(child);
+  return children;
+}
+
+bool IsZombie(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  std::getline(stat, line);
+  return line.compare(line.rfind(')') + 1, 3, " Z ") == 0;
+}
+
 TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
-  for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
-    SCOPED_TRACE(signal_number);
-    StartedProcess tool(kTool,
-                        ToolOnProbe({"--ready", "--run-ms=10000", "--until-caught", "--exit=7",
-                                     "--catch=" + std::to_string(signal_number)}),
-                        kJob);
-    ASSERT_TRUE(tool.ReadUntil("probe ready"));
-    kill(tool.pid(), signal_number);
-    const ProcessResult result = tool.Finish();
-    EXPECT_NE(result.output.find(Caught(signal_number, 1)), std::string::npos) << result.output;
+  // In a PID namespace of its own, as a container's first process, the tool hears a sender
+  // outside it as pid 0, and it takes in the orphans of the child's tree.
+  const bool namespaces =
+      RunProcess("/usr/bin/unshare", {"--pid", "--fork", "true"}).exit_status == 0;
+  const struct {
+    int signal_number;
+    bool in_pid_namespace;
+  } cases[] = {
+      {SIGHUP, false},  {SIGINT, false},  {SIGQUIT, false}, {SIGTERM, false}, {SIGUSR1, false},
+      {SIGUSR2, false}, {SIGALRM, false}, {SIGTERM, true},  {SIGHUP, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.signal_number) +
+                 (c.in_pid_namespace ? " in a PID namespace" : ""));
+    if (c.in_pid_namespace && !namespaces) {
+      std::cout << "[  SKIPPED ] no PID namespace can be made here (unshare --pid failed)\n";
+      continue;
+    }
+    std::vector<std::string> arguments =
+        ToolOnProbe({"--orphan", "--ready", "--run-ms=10000", "--until-caught", "--exit=7",
+                     "--catch=" + std::to_string(c.signal_number)});
+    if (c.in_pid_namespace) arguments.insert(arguments.begin(), {"--pid", "--fork", kTool});
+    StartedProcess started(c.in_pid_namespace ? "/usr/bin/unshare" : kTool, arguments, kJob);
+    ASSERT_TRUE(started.ReadUntil("probe ready"));
+    const pid_t tool = c.in_pid_namespace ? ChildrenOf(started.pid()).at(0) : started.pid();
+    usleep(300000);  // the orphan has ended meanwhile
+    for (const pid_t child : ChildrenOf(tool)) EXPECT_FALSE(IsZombie(child)) << "pid " << child;
+    kill(tool, c.signal_number);
+    const ProcessResult result = started.Finish();
+    EXPECT_NE(result.output.find(Caught(c.signal_number, 1)), std::string::npos) << result.output;
     EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
               ExitLine(7) + "\n");
     EXPECT_EQ(result.exit_status, 0);
@@ -278,6 +315,63 @@ TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
     }
     EXPECT_EQ(tool.Finish().exit_status, c.status);
     EXPECT_EQ(fs::exists(mark), c.child_ran);
+  }
+}
+
+// Open MPI's mpirun starts each rank as `sh -c RANK_LINE`; the rank lines are the README's.
+TEST(SignalsEndToEnd, UnderMpirunEachRankHasItsNodeAndItsEnd) {
+  const std::vector<std::string> mpirun = {"--allow-run-as-root", "--oversubscribe", "-np", "2"};
+  std::vector<std::string> trial = mpirun;
+  trial.insert(trial.end(), {"true"});
+  if (access("/usr/bin/mpirun", X_OK) != 0 || RunProcess("/usr/bin/mpirun", trial).exit_status) {
+    GTEST_SKIP() << "Open MPI's mpirun cannot start here";
+  }
+  const std::string node =
+      "$((OMPI_COMM_WORLD_LOCAL_RANK % "
+      "$(ls -d /sys/devices/system/node/node[0-9]* | wc -l)))";
+  const std::string tool = "'" + kTool + "' " + node + " ";
+  const std::string carry_code =
+      " | awk '{ print; fflush() } /^ Child process exited with code / { code = $NF } "
+      "END { exit code == \"\" ? 2 : code }'";
+  const std::string trap =
+      "/bin/sh -c '\"trap \\\"echo rank got TERM; exit 9\\\" TERM; "
+      "echo rank ready; sleep 10 & wait\"'";
+  const struct {
+    const char* name;
+    std::string rank_line;
+    bool terminate;  // SIGTERM to mpirun once both ranks are ready
+    std::string each_rank_shows;
+    int mpirun_status;
+  } cases[] = {
+      {"the tool's status, 0", "exec " + tool + kProbe + " --exit=3", false, ExitLine(3), 0},
+      {"the child's code, carried out", tool + kProbe + " --exit=3" + carry_code, false,
+       ExitLine(3), 3},
+      {"mpirun ended by SIGTERM", "exec " + tool + trap, true, "rank got TERM", 1},
+  };
+  int nodes = 0;
+  for (const auto& entry : fs::directory_iterator("/sys/devices/system/node")) {
+    nodes += entry.path().filename().string().rfind("node", 0) == 0 &&
+             std::isdigit(entry.path().filename().string()[4]);
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = mpirun;
+    arguments.insert(arguments.end(), {"sh", "-c", c.rank_line});
+    StartedProcess started("/usr/bin/mpirun", arguments, kJob);
+    if (c.terminate) {
+      ASSERT_TRUE(started.ReadUntil("rank ready") && started.ReadUntil("rank ready"));
+      kill(started.pid(), SIGTERM);
+    }
+    const ProcessResult result = started.Finish();
+    for (int rank = 0; rank < 2; ++rank) {
+      const std::string summary = "Preferred NUMA node: " + std::to_string(rank % nodes) + "\n";
+      std::size_t at = result.output.find(summary);
+      if (rank == 1 && rank % nodes == 0) at = result.output.find(summary, at + 1);
+      EXPECT_NE(at, std::string::npos) << "rank " << rank << ": " << result.output;
+    }
+    const std::size_t first = result.output.find(c.each_rank_shows);
+    EXPECT_NE(result.output.find(c.each_rank_shows, first + 1), std::string::npos) << result.output;
+    EXPECT_EQ(result.exit_status, c.mpirun_status);
   }
 }
 
