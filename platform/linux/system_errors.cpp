@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/linux/memory_policy.h"
+#include "platform/linux/node_topology.h"
 #include "text/lossless_utf8.h"
 
 namespace {
@@ -29,15 +30,6 @@ const wchar_t* Win32Text(DWORD error_code) {
   }
 }
 
-WideText UnavailableNodeText(DWORD node) {
-  WideText text = L"NUMA node " + std::to_wstring(node) + L" is not available to this process";
-  const std::string allowed = AllowedNodes();
-  if (allowed.empty()) return text;
-  const bool one = allowed.find_first_of(",-") == std::string::npos;
-  return text + (one ? L" (it may use node " : L" (it may use nodes ") + DecodeLossless(allowed) +
-         L")";
-}
-
 }  // namespace
 
 DWORD GetLastError() { return last_error; }
@@ -59,7 +51,8 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD /*lang
   }
   WideText text;
   if ((message_id & 0xFFFF0000) == kUnavailableNodeError) {
-    text = UnavailableNodeText(message_id & 0xFFFF);
+    text = RefusedNodeText(static_cast<std::uint16_t>(message_id & 0xFFFF), kSystemNodes,
+                           AllowedNodes());
   } else if (message_id == kPolicyNotPermittedError) {
     text = L"not permitted to set a NUMA memory policy here (a container needs CAP_SYS_NICE)";
   } else if ((message_id & kErrnoErrorFlag) != 0) {

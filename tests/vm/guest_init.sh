@@ -52,6 +52,27 @@ every_page_on() {
 
 exit_line="Child process exited with code 0"
 
+# spilt NODE DESCRIPTION: the last run (of 1300 MiB) succeeded with most, not all, pages on NODE
+spilt() {
+  echo "# $line"
+  on_node=$(field "node$1" "$line")
+  pages=$(field pages "$line")
+  [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&
+    [ "$on_node" -lt "$pages" ] && printf '%s\n' "$out" | grep -q "$exit_line"
+  report $? "$2: 1300 MiB, most on node $1 ($on_node of $pages), the rest spilt" "$out"
+}
+
+# refused NODE TEXT: nodestart NODE shows its summary, one error line with TEXT, status 2, and
+# starts no child.
+refused() {
+  run nodestart "$1" /probe 10 --mark=/tmp/mark
+  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+    printf '%s\n' "$out" | grep -q "Preferred NUMA node: $1\$" &&
+    [ "$(printf '%s\n' "$out" | grep -c ERROR)" = 1 ] &&
+    [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: $2" ]
+  report $? "nodestart $1: refused ($2), status 2, no child" "status $status: $out"
+}
+
 finish() {
   echo "vm: $count cases, $failed failed"
   echo "vm: done"
@@ -66,10 +87,24 @@ if [ -n "${VM_WIDE:-}" ]; then
     run numactl --preferred="$node" /probe 50
     every_page_on "$node" "numactl --preferred=$node places it the same way"
   done
-  run nodestart "$nodes" /probe 10 --mark=/tmp/mark
-  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
-    [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $nodes is not available to this process (it may use nodes 0-$last)" ]
-  report $? "nodestart $nodes: refused, status 2, no child" "status $status: $out"
+  refused "$nodes" "this machine has no NUMA node $nodes (its nodes: 0-$last)"
+  finish
+fi
+
+# Node 0 with CPU and memory, node 1 with a CPU and no memory, node 2 with memory and no CPU.
+if [ -n "${VM_MIXED:-}" ]; then
+  run nodestart 2 /probe 200
+  every_page_on 2 "nodestart 2: 200 MiB all on the memory-only node 2"
+  run taskset -c 0 nodestart 2 /probe 200
+  every_page_on 2 "nodestart 2 pinned to cpu 0 of node 0: still all on node 2"
+  run numactl --preferred=2 /probe 200
+  every_page_on 2 "numactl --preferred=2 places it the same way"
+  run nodestart 2 /probe 1300
+  spilt 2 "nodestart 2"
+  refused 1 "NUMA node 1 has no memory of its own (nearest node with memory: 0)"
+  run numactl --preferred=1 /probe 10
+  echo "# numactl --preferred=1: status $status: $(printf '%s\n' "$out" | tail -n 1)"
+  refused 3 "this machine has no NUMA node 3 (its nodes: 0-2)"
   finish
 fi
 
@@ -96,22 +131,11 @@ done
 
 # More than one node holds: preferred, not bound, so the rest spills over and the child succeeds.
 run nodestart "$last" /probe 1300
-echo "# $line"
-on_node=$(field "node$last" "$line")
-pages=$(field pages "$line")
-[ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&
-  [ "$on_node" -lt "$pages" ] && printf '%s\n' "$out" | grep -q "$exit_line"
-report $? "nodestart $last: 1300 MiB, most on node $last ($on_node of $pages), the rest spilt" "$out"
+spilt "$last" "nodestart $last"
 
 # Nodes this machine lacks: the summary, one error line, status 2, and no child.
-allowed="0-$last"
 for node in $(echo "$VM_MISSING_NODES" | tr , " ") 65535; do
-  run nodestart "$node" /probe 10 --mark=/tmp/mark
-  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
-    printf '%s\n' "$out" | grep -q "Preferred NUMA node: $node\$" &&
-    [ "$(printf '%s\n' "$out" | grep -c ERROR)" = 1 ] &&
-    [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $node is not available to this process (it may use nodes $allowed)" ]
-  report $? "nodestart $node: refused, status 2, no child" "status $status: $out"
+  refused "$node" "this machine has no NUMA node $node (its nodes: 0-$last)"
 done
 
 # A node the machine has but the process may not use: a cpuset holding node 0 only.

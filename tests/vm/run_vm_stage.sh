@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the placement cases (guest_init.sh) in virtual machines with 2, 4 and 65 NUMA nodes, on a
-# Debian kernel taken from the archive, and fails if any case fails.
+# Runs the placement cases (guest_init.sh) in virtual machines with 2, 4 and 65 NUMA nodes, and in
+# one with nodes of memory only and of CPUs only, on a Debian kernel taken from the archive, and
+# fails if any case fails.
 #   run_vm_stage.sh BUILD_DIR   BUILD_DIR holds the static nodestart and numa_probe
 #   NODESTART_VM_KVM            auto (default): KVM where a short trial boots, else plain
 #                               emulation; off: plain emulation only; stuck: the trial's guest is
@@ -72,6 +73,7 @@ boot_vm() {
     while ! grep -q '^vm: ' "$log" && kill -0 "$qemu" 2>/dev/null; do
       if [ "$waited" -ge "$trial_seconds" ]; then
         kill "$qemu" && wait "$qemu" || true
+        echo "no report from the guest's init within $trial_seconds s" >>"$log"
         return 1
       fi
       sleep 1 && waited=$((waited + 1))
@@ -81,21 +83,31 @@ boot_vm() {
   grep -q '^vm: done' "$log"
 }
 
-# run_vm NODES MIB CPUS SETTINGS: boots a machine of NODES nodes of MIB MiB each, the first CPUS
-# of them with one CPU each, and hands SETTINGS to its init.
+# run_vm NAME SETTINGS NODE...: boots a machine whose NUMA nodes are given in turn as MIB:CPU
+# (MIB 0: a node without memory; CPU -: a node without a CPU), and hands SETTINGS to its init.
 run_vm() {
-  nodes=$1 node_mib=$2 cpus=$3
-  log=$work/vm-$nodes-nodes.log
-  set -- -m "$((nodes * node_mib))M" -smp "$cpus" -kernel "$kernel" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 quiet $4" -nographic -no-reboot
-  node=0
-  while [ "$node" -lt "$nodes" ]; do
-    node_cpus=""
-    [ "$node" -lt "$cpus" ] && node_cpus=",cpus=$node"
-    set -- "$@" -object "memory-backend-ram,id=m$node,size=${node_mib}M" \
-      -numa "node,nodeid=$node$node_cpus,memdev=m$node"
+  name=$1 settings=$2
+  shift 2
+  log=$work/vm-$(echo "$name" | tr ' ' -).log
+  numa="" total_mib=0 cpus=0 node=0
+  for spec in "$@"; do
+    mib=${spec%%:*} cpu=${spec#*:}
+    numa_node="node,nodeid=$node"
+    if [ "$cpu" != - ]; then
+      numa_node="$numa_node,cpus=$cpu"
+      cpus=$((cpus + 1))
+    fi
+    if [ "$mib" -gt 0 ]; then
+      numa="$numa -object memory-backend-ram,id=m$node,size=${mib}M"
+      numa_node="$numa_node,memdev=m$node"
+      total_mib=$((total_mib + mib))
+    fi
+    numa="$numa -numa $numa_node"
     node=$((node + 1))
   done
+  # shellcheck disable=SC2086 # the NUMA options hold no spaces
+  set -- -m "${total_mib}M" -smp "$cpus" -kernel "$kernel" -initrd "$work/initramfs.gz" \
+    -append "console=ttyS0 panic=-1 quiet $settings" -nographic -no-reboot $numa
   vm_started=$(date +%s)
   # KVM is tried with no more CPUs than this machine has: more hang here.
   trial=""
@@ -108,8 +120,9 @@ run_vm() {
     accel=kvm
   else
     if [ -n "$trial" ]; then
-      qemu_said=$(grep -m 1 'qemu-system-x86_64:' "$log" || echo "the guest's init never reported")
-      echo "[$nodes nodes, kvm] failed after $(( $(date +%s) - vm_started )) s ($qemu_said):" \
+      qemu_said=$(grep -m 1 '^no report' "$log" || grep -m 1 'qemu-system-x86_64:' "$log" ||
+        echo "the guest's init never finished")
+      echo "[$name, kvm] failed after $(( $(date +%s) - vm_started )) s ($qemu_said):" \
         "plain emulation from here on"
       kvm_failed=yes
     fi
@@ -120,18 +133,33 @@ run_vm() {
       echo "SKIP: qemu cannot start a virtual machine here:" && tail -n 5 "$log"
       exit 77
     fi
-    echo "FAIL: the $nodes-node virtual machine never reached its init" && tail -n 20 "$log"
+    echo "FAIL: the machine with $name never reached its init" && tail -n 20 "$log"
     return 1
   fi
-  tr -d '\r' <"$log" | grep -E '^(vm:|ok |not ok |#)' | sed "s/^/[$nodes nodes, $accel] /"
-  echo "[$nodes nodes, $accel] vm: $(( $(date +%s) - vm_started )) s"
+  tr -d '\r' <"$log" | grep -E '^(vm:|ok |not ok |#)' | sed "s/^/[$name, $accel] /"
+  echo "[$name, $accel] vm: $(( $(date +%s) - vm_started )) s"
   grep -q '^vm: done' "$log" && ! grep -q '^not ok ' "$log"
+}
+
+# uniform NODES MIB CPUS: NODES nodes of MIB MiB each, the first CPUS of them with a CPU each.
+uniform() {
+  node=0
+  while [ "$node" -lt "$1" ]; do
+    if [ "$node" -lt "$3" ]; then echo "$2:$node"; else echo "$2:-"; fi
+    node=$((node + 1))
+  done
 }
 
 started=$(date +%s)
 result=0
-run_vm 2 1024 2 VM_MISSING_NODES=2,7 || result=1
-run_vm 4 1024 4 VM_MISSING_NODES=4 || result=1
-run_vm 65 128 2 VM_WIDE=1 || result=1
+# shellcheck disable=SC2046 # one word a node
+run_vm "2 nodes" VM_MISSING_NODES=2,7 $(uniform 2 1024 2) || result=1
+# shellcheck disable=SC2046
+run_vm "4 nodes" VM_MISSING_NODES=4 $(uniform 4 1024 4) || result=1
+# shellcheck disable=SC2046
+run_vm "65 nodes" VM_WIDE=1 $(uniform 65 128 2) || result=1
+# Node 1 has CPUs and no memory (as on some AMD and POWER machines), node 2 memory and no CPUs
+# (as HBM, CXL memory or a GPU's memory shows).
+run_vm "mixed nodes" VM_MIXED=1 1024:0 0:1 1024:- || result=1
 echo "VM stage: $(( $(date +%s) - started )) s"
 exit "$result"

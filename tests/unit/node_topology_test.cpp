@@ -1,0 +1,55 @@
+#include "platform/linux/node_topology.h"
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "support/scratch_folder.h"
+
+namespace {
+
+// A machine as the kernel describes it: node 0 with CPUs and memory, 1 with CPUs only, 2 with
+// memory only (as HBM or CXL memory shows), 3 with CPUs only and nearer to 2 than to 0.
+void WriteMixedMachine(const std::filesystem::path& folder) {
+  std::ofstream(folder / "online") << "0-3\n";
+  std::ofstream(folder / "has_memory") << "0,2\n";
+  const char* const rows[] = {"10 20 20 20", "20 10 20 20", "20 20 10 20", "30 30 15 10"};
+  for (int node = 0; node < 4; ++node) {
+    const std::filesystem::path node_folder = folder / ("node" + std::to_string(node));
+    std::filesystem::create_directory(node_folder);
+    std::ofstream(node_folder / "distance") << rows[node] << "\n";
+  }
+}
+
+TEST(NodeTopology, SaysWhyTheKernelRefusedTheNode) {
+  const ScratchFolder scratch;
+  WriteMixedMachine(scratch.path());
+  const ScratchFolder sparse;
+  std::ofstream(sparse.path() / "online") << "0,8\n";
+  std::ofstream(sparse.path() / "has_memory") << "0,8\n";
+  const struct {
+    const char* name;
+    std::string folder;
+    std::uint16_t node;
+    const char* allowed;
+    const wchar_t* text;
+  } cases[] = {
+      {"a node beyond the machine's", scratch.path(), 4, "0,2",
+       L"this machine has no NUMA node 4 (its nodes: 0-3)"},
+      {"a gap between sparse nodes", sparse.path(), 7, "0,8",
+       L"this machine has no NUMA node 7 (its nodes: 0,8)"},
+      {"no memory: the nearest with memory, the lower of equals", scratch.path(), 1, "0,2",
+       L"NUMA node 1 has no memory of its own (nearest node with memory: 0)"},
+      {"no memory, nearer to another", scratch.path(), 3, "0,2",
+       L"NUMA node 3 has no memory of its own (nearest node with memory: 2)"},
+      {"kept from the process by a cpuset", scratch.path(), 2, "0",
+       L"NUMA node 2 is not available to this process (it may use node 0)"},
+      {"the folder cannot be read", (scratch.path() / "missing").string(), 1, "0-1",
+       L"NUMA node 1 is not available to this process (it may use nodes 0-1)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(RefusedNodeText(c.node, c.folder, c.allowed), c.text) << c.name;
+  }
+}
+
+}  // namespace
