@@ -1,33 +1,47 @@
 #include "platform/linux/node_topology.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "text/lossless_utf8.h"
 
 namespace {
 
-// The first line of a file, or nothing if it cannot be read.
+// The first line of a file; false if it cannot be read. Plain reads: streams would double the
+// size of the static tool and of what it keeps resident while it waits.
 bool ReadLine(const std::string& path, std::string& line) {
-  std::ifstream file(path);
-  return static_cast<bool>(std::getline(file, line));
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  line.clear();
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(file, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno != EINTR) break;
+    if (got > 0) line.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(file);
+  line.resize(std::min(line.find('\n'), line.size()));
+  return got == 0;
 }
 
 // A node list as the kernel writes it ("0-2,8"), in its order.
 std::vector<unsigned long> Nodes(const std::string& list) {
   std::vector<unsigned long> nodes;
-  std::istringstream ranges(list);
-  for (std::string range; std::getline(ranges, range, ',');) {
+  for (const char* at = list.c_str();;) {
     char* end = nullptr;
-    const unsigned long first = std::strtoul(range.c_str(), &end, 10);
-    const unsigned long last = *end == '-' ? std::strtoul(end + 1, nullptr, 10) : first;
+    const unsigned long first = std::strtoul(at, &end, 10);
+    if (end == at) break;
+    unsigned long last = first;
+    if (*end == '-') last = std::strtoul(end + 1, &end, 10);
     // Node numbers are 16 bits wide here; a range beyond is cut short.
-    for (unsigned long node = first; node <= last && node <= 0xFFFF && end != range.c_str();
-         ++node) {
-      nodes.push_back(node);
-    }
+    for (unsigned long node = first; node <= last && node <= 0xFFFF; ++node) nodes.push_back(node);
+    if (*end != ',') break;
+    at = end + 1;
   }
   return nodes;
 }
@@ -48,12 +62,14 @@ bool NearestWithMemory(unsigned long node, const std::string& folder,
                        const std::vector<unsigned long>& with_memory, unsigned long& nearest) {
   std::string row;
   if (!ReadLine(folder + "/node" + std::to_string(node) + "/distance", row)) return false;
-  std::istringstream distances(row);
+  const char* at = row.c_str();
   unsigned long best = 0;
   bool found = false;
   for (const unsigned long other : online) {
-    unsigned long distance = 0;
-    if (!(distances >> distance)) break;
+    char* end = nullptr;
+    const unsigned long distance = std::strtoul(at, &end, 10);
+    if (end == at) break;
+    at = end;
     if (other != node && Holds(with_memory, other) && (!found || distance < best)) {
       best = distance;
       nearest = other;
