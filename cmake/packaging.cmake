@@ -38,7 +38,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NODESTART_MAINTAINER})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  # Debian's name for the architecture built for.
+  if(CMAKE_SYSTEM_PROCESSOR STREQUAL "aarch64")
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  endif()
   # Statically linked: it depends on nothing.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_STRIP_FILES ON)

@@ -4,6 +4,7 @@
 #   install-deps.sh windows   cross build and its tests under Wine
 #   install-deps.sh checks    static analysis, fuzzing and the benchmark
 #   install-deps.sh vm        the multi-node virtual machines of the placement tests
+#   install-deps.sh arm64     the arm64 cross build, its tests under qemu-user, its machines
 #   install-deps.sh all       all of them
 set -eu
 
@@ -12,13 +13,15 @@ linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintia
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
 vm="qemu-system-x86 busybox-static cpio numactl"
+arm64="g++-aarch64-linux-gnu qemu-user-static binfmt-support qemu-system-arm cpio"
 case "${1:-all}" in
   linux) wanted=$linux ;;
   windows) wanted=$windows ;;
   checks) wanted=$checks ;;
   vm) wanted=$vm ;;
-  all) wanted="$linux $windows $checks $vm" ;;
-  *) echo "usage: $0 [linux|windows|checks|vm|all]" >&2; exit 2 ;;
+  arm64) wanted=$arm64 ;;
+  all) wanted="$linux $windows $checks $vm $arm64" ;;
+  *) echo "usage: $0 [linux|windows|checks|vm|arm64|all]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -101,7 +101,7 @@ WideText RefusedNodeText(std::uint16_t node, const std::string& nodes, const std
              L")";
     }
   }
-  const WideText text = name + L" is not available to this process";
+  WideText text = name + L" is not available to this process";
   if (allowed.empty()) return text;
   const bool one = allowed.find_first_of(",-") == std::string::npos;
   return text + (one ? L" (it may use node " : L" (it may use nodes ") + DecodeLossless(allowed) +

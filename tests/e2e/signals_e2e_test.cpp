@@ -14,6 +14,7 @@
 #include "support/process_runner.h"
 #include "support/scratch_folder.h"
 #include "support/started_process_posix.h"
+#include "support/system_facts.h"
 #include "support/terminal_session_posix.h"
 
 namespace {
@@ -82,6 +83,7 @@ testing::AssertionResult RunAtTerminal(TerminalSession& terminal, const std::str
 }
 
 TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
     const char* name;
     const char* key;
@@ -123,6 +125,7 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
 }
 
 TEST(SignalsEndToEnd, CtrlZStopsBothAndFgResumesTheWait) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   TerminalSession terminal;
   const std::vector<std::string> probe = {"--ready", "--run-ms=10000", "--catch=18",
                                           "--until-caught", "--exit=5"};
@@ -158,6 +161,7 @@ bool IsZombie(pid_t pid) {
 }
 
 TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   // In a PID namespace of its own, as a container's first process, the tool hears a sender
   // outside it as pid 0, and it takes in the orphans of the child's tree.
   const bool namespaces =
@@ -209,6 +213,7 @@ void SignalFromGroup(pid_t group, pid_t pid, int signal_number) {
 }
 
 TEST(SignalsEndToEnd, SignalsTheChildHasAlreadyOrIgnoresAreNotRelayed) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
     const char* name;
     StartOptions start;
@@ -248,6 +253,7 @@ std::string StatusLines(const std::string& output) {
 }
 
 TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
     const char* name;
     StartOptions start;
@@ -292,6 +298,7 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
 }
 
 TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
     const char* name;
     const char* close_after;  // nullptr: there is no reader from the start
@@ -320,6 +327,7 @@ TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
 
 // Open MPI's mpirun starts each rank as `sh -c RANK_LINE`; the rank lines are the README's.
 TEST(SignalsEndToEnd, UnderMpirunEachRankHasItsNodeAndItsEnd) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
   const std::vector<std::string> mpirun = {"--allow-run-as-root", "--oversubscribe", "-np", "2"};
   std::vector<std::string> trial = mpirun;
   trial.insert(trial.end(), {"true"});

@@ -1,17 +1,20 @@
 #!/bin/sh
 # Packs the Debian package, checks it with lintian, installs it into a scratch root and runs the
 # installed tool and manual page there.
-#   deb_test.sh BUILD_DIR VERSION
+#   deb_test.sh BUILD_DIR VERSION ARCH [EMULATOR...]   ARCH as Debian names it; a package for
+#                                                     another architecture runs under EMULATOR
 set -eu
 "$(dirname "$0")/../../scripts/install-deps.sh" linux
 build=$1
 version=$2
+arch=$3
+shift 3
 scratch=$(mktemp -d "$build/package-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 (cd "$build" && cpack -G DEB -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
-deb=$scratch/nodestart_${version}_amd64.deb
+deb=$scratch/nodestart_${version}_$arch.deb
 [ -f "$deb" ] || fail "no $deb"
 
 # No errors; the warnings and notes that are left are printed.
@@ -22,10 +25,18 @@ cat "$scratch/lintian.log"
 
 dpkg-deb -x "$deb" "$scratch/root"
 tool=$scratch/root/usr/bin/nodestart
-out=$("$tool" 0 /bin/sh -c '"exit 3"') || fail "the installed tool failed: $out"
+status=0
+out=$("$@" "$tool" 0 /bin/sh -c '"exit 3"') || status=$?
 printf '%s\n' "$out" | grep -qx " NodeStart $version - starts a program with a preferred NUMA node" ||
   fail "no banner with the version: $out"
-[ "$(printf '%s\n' "$out" | tail -n 1)" = " Child process exited with code 3" ] || fail "$out"
+if [ $# -gt 0 ]; then
+  # qemu-user has no memory policies (ENOSYS): the tool reports that and starts nothing.
+  [ "$status" = 2 ] && [ "$(printf '%s\n' "$out" | tail -n 1)" = \
+    " ERROR - CreateProcess: Function not implemented" ] || fail "status $status: $out"
+else
+  [ "$status" = 0 ] && [ "$(printf '%s\n' "$out" | tail -n 1)" = " Child process exited with code 3" ] ||
+    fail "status $status: $out"
+fi
 
 page=$scratch/root/usr/share/man/man1/nodestart.1.gz
 MANWIDTH=80 man --warnings -l "$page" >"$scratch/page.txt" 2>"$scratch/man-warnings.txt"

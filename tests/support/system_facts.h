@@ -8,4 +8,13 @@ std::string SystemText(unsigned long code);
 
 #ifdef _WIN32
 bool UnderWine();
+#else
+// Whether the system sets memory policies, which the tool needs to start any child. qemu-user,
+// which runs the cross-built tests, has none.
+bool MemoryPoliciesWork();
+
+#define SKIP_WITHOUT_MEMORY_POLICIES()                                                      \
+  if (!MemoryPoliciesWork())                                                                \
+  GTEST_SKIP() << "no memory policies here (qemu-user has no set_mempolicy): the tool can " \
+                  "start no child"
 #endif

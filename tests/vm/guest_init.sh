@@ -7,12 +7,18 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t tmpfs tmpfs /tmp
 
-nodes=$(ls -d /sys/devices/system/node/node* | wc -l)
+# The machine's nodes by number, which need not be dense (arm64 firmware numbers them).
+node_ids=$(ls /sys/devices/system/node | sed -n 's/^node\([0-9]*\)$/\1/p' | sort -n)
+nodes=$(echo "$node_ids" | wc -l)
+online=$(cat /sys/devices/system/node/online)
 echo  # past whatever the firmware left on the line
-echo "vm: kernel $(uname -r), $nodes nodes, cpus $(cat /sys/devices/system/cpu/online)"
-last=$((nodes - 1))
+echo "vm: kernel $(uname -r) ($(uname -m)), nodes $online, cpus $(cat /sys/devices/system/cpu/online)"
+last=$(echo "$node_ids" | tail -n 1)
 failed=0
 count=0
+# Probe sizes: small where page-touching is slow (arm64 under emulation).
+mib=${VM_PROBE_MIB:-200}
+spill_mib=${VM_SPILL_MIB:-1300}
 
 report() {  # report OK DESCRIPTION [DETAILS]
   count=$((count + 1))
@@ -52,14 +58,14 @@ every_page_on() {
 
 exit_line="Child process exited with code 0"
 
-# spilt NODE DESCRIPTION: the last run (of 1300 MiB) succeeded with most, not all, pages on NODE
+# spilt NODE DESCRIPTION: the last run (of more than NODE holds) succeeded with most, not all, pages on NODE
 spilt() {
   echo "# $line"
   on_node=$(field "node$1" "$line")
   pages=$(field pages "$line")
   [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&
     [ "$on_node" -lt "$pages" ] && printf '%s\n' "$out" | grep -q "$exit_line"
-  report $? "$2: 1300 MiB, most on node $1 ($on_node of $pages), the rest spilt" "$out"
+  report $? "$2: $spill_mib MiB, most on node $1 ($on_node of $pages), the rest spilt" "$out"
 }
 
 # refused NODE TEXT: nodestart NODE shows its summary, one error line with TEXT, status 2, and
@@ -108,34 +114,41 @@ if [ -n "${VM_MIXED:-}" ]; then
   finish
 fi
 
-for node in $(seq 0 "$last"); do
-  other=$(( (node + 1) % nodes ))
+# numactl where the initramfs has it (the x86-64 machines), as the peer.
+with_numactl() {  # with_numactl NODE: numactl --preferred=NODE places the probe as nodestart does
+  command -v numactl >/dev/null || return 0
+  run numactl --preferred="$1" /probe "$mib"
+  every_page_on "$1" "numactl --preferred=$1 places it the same way"
+}
+
+for node in $node_ids; do
+  other=$(echo "$node_ids" | grep -A 1 -x "$node" | sed -n 2p)
+  other=${other:-$(echo "$node_ids" | head -n 1)}
   cpu=$(first_cpu "$other")
 
-  run nodestart "$node" /probe 200
-  every_page_on "$node" "nodestart $node: 200 MiB all on node $node"
+  run nodestart "$node" /probe "$mib"
+  every_page_on "$node" "nodestart $node: $mib MiB all on node $node"
   printf '%s\n' "$out" | grep -q "policy=preferred:$node\$" && printf '%s\n' "$out" | grep -q "$exit_line"
   report $? "nodestart $node: the child prefers node $node and its end is reported" "$out"
 
-  run taskset -c "$cpu" nodestart "$node" /probe 200
+  run taskset -c "$cpu" nodestart "$node" /probe "$mib"
   every_page_on "$node" "nodestart $node pinned to cpu $cpu of node $other: still all on node $node"
   [ "$(field cpunode "$line")" = "$other" ]
   report $? "pinned run really ran on node $other" "$line"
 
-  run taskset -c "$cpu" /probe 200
+  run taskset -c "$cpu" /probe "$mib"
   every_page_on "$other" "control: the probe alone on cpu $cpu lands on its own node $other"
 
-  run numactl --preferred="$node" /probe 200
-  every_page_on "$node" "numactl --preferred=$node places it the same way"
+  with_numactl "$node"
 done
 
 # More than one node holds: preferred, not bound, so the rest spills over and the child succeeds.
-run nodestart "$last" /probe 1300
+run nodestart "$last" /probe "$spill_mib"
 spilt "$last" "nodestart $last"
 
 # Nodes this machine lacks: the summary, one error line, status 2, and no child.
 for node in $(echo "$VM_MISSING_NODES" | tr , " ") 65535; do
-  refused "$node" "this machine has no NUMA node $node (its nodes: 0-$last)"
+  refused "$node" "this machine has no NUMA node $node (its nodes: $online)"
 done
 
 # A node the machine has but the process may not use: a cpuset holding node 0 only.

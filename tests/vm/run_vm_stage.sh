@@ -1,47 +1,72 @@
 #!/bin/sh
-# Runs the placement cases (guest_init.sh) in virtual machines with 2, 4 and 65 NUMA nodes, and in
-# one with nodes of memory only and of CPUs only, on a Debian kernel taken from the archive, and
-# fails if any case fails.
-#   run_vm_stage.sh BUILD_DIR   BUILD_DIR holds the static nodestart and numa_probe
-#   NODESTART_VM_KVM            auto (default): KVM where a short trial boots, else plain
-#                               emulation; off: plain emulation only; stuck: the trial's guest is
-#                               frozen, as a guest stuck under KVM is, to exercise the fallback
+# Runs the placement cases (guest_init.sh) in virtual machines on a Debian kernel taken from the
+# archive, and fails if any case fails. x86-64: 2, 4 and 65 NUMA nodes, and one with nodes of
+# memory only and of CPUs only; arm64: 2 nodes, and nodes numbered 0 and 8.
+#   run_vm_stage.sh BUILD_DIR [ARCH]  BUILD_DIR holds the static nodestart and numa_probe built for
+#                                     ARCH: x86_64 (the default) or aarch64
+#   NODESTART_VM_KVM                  auto (default): KVM where a short trial boots, else plain
+#                                     emulation; off: plain emulation only; stuck: the trial's
+#                                     guest is frozen, as a guest stuck under KVM is, to exercise
+#                                     the fallback
 # Exits 77 (skipped) only when qemu cannot start at all.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
+arch=${2:-x86_64}
 work=$build/vm
 mkdir -p "$work"
 
-"$here/../../scripts/install-deps.sh" vm
+if [ "$arch" = aarch64 ]; then
+  debian_arch=arm64 qemu=qemu-system-aarch64 console=ttyAMA0
+  "$here/../../scripts/install-deps.sh" arm64
+  dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+else
+  debian_arch=amd64 qemu=qemu-system-x86_64 console=ttyS0
+  "$here/../../scripts/install-deps.sh" vm
+fi
 
-# The kernel that Debian's linux-image-amd64 depends on now, unpacked here, never installed.
+# download PACKAGE FOLDER: unpacks the archive's PACKAGE (of this architecture) into FOLDER, never
+# installing it. The package lists are brought up to date once, if the package is not in them.
+download() {
+  rm -rf "$work/download" && mkdir -p "$work/download"
+  (cd "$work/download" && apt-get download -q "$1" 2>/dev/null) || {
+    apt-get update -q >/dev/null
+    (cd "$work/download" && apt-get download -q "$1")
+  }
+  dpkg-deb -x "$work"/download/*.deb "$2"
+  rm -rf "$work/download"
+}
+
+# The kernel that Debian's linux-image-ARCH depends on now.
 kernel=$(ls "$work"/kernel/boot/vmlinuz-* 2>/dev/null | head -n 1 || true)
 if [ -z "$kernel" ]; then
-  package=$(apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
+  meta=linux-image-$debian_arch:$debian_arch
+  package=$(apt-cache depends "$meta" 2>/dev/null | awk '/Depends: linux-image-/ { print $2; exit }')
   if [ -z "$package" ]; then
     apt-get update -q >/dev/null
-    package=$(apt-cache depends linux-image-amd64 | awk '/Depends: linux-image-/ { print $2; exit }')
+    package=$(apt-cache depends "$meta" | awk '/Depends: linux-image-/ { print $2; exit }')
   fi
-  rm -rf "$work/download" && mkdir -p "$work/download"
-  (cd "$work/download" && apt-get download -q "$package" 2>/dev/null)
-  dpkg-deb -x "$work"/download/*.deb "$work/kernel"
-  rm -rf "$work/download"
+  download "${package%%:*}:$debian_arch" "$work/kernel"
   kernel=$(ls "$work"/kernel/boot/vmlinuz-* | head -n 1)
 fi
 
-# The initramfs: busybox, the tool, the probe, and numactl with the libraries it loads.
+# The initramfs: busybox, the tool, the probe, and on x86-64 numactl with the libraries it loads.
 root=$work/initramfs
 rm -rf "$root" && mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/tmp" "$root/dev"
-cp /bin/busybox "$root/bin/busybox"
+if [ "$arch" = aarch64 ]; then
+  [ -x "$work/busybox/bin/busybox" ] || download busybox-static:arm64 "$work/busybox"
+  cp "$work/busybox/bin/busybox" "$root/bin/busybox"
+else
+  cp /bin/busybox "$root/bin/busybox"
+  cp "$(command -v numactl)" "$root/bin/numactl"
+  for library in $(ldd "$(command -v numactl)" | awk '/\// { for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
+    mkdir -p "$root$(dirname "$library")"
+    cp -L "$library" "$root$library"
+  done
+fi
 cp "$here/guest_init.sh" "$root/init"
 cp "$build/nodestart" "$root/bin/nodestart"
 cp "$build/numa_probe" "$root/probe"
-cp "$(command -v numactl)" "$root/bin/numactl"
-for library in $(ldd "$(command -v numactl)" | awk '/\// { for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
-  mkdir -p "$root$(dirname "$library")"
-  cp -L "$library" "$root$library"
-done
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 
@@ -66,20 +91,20 @@ boot_vm() {
     stuck-trial) set -- -accel tcg -S "$@" ;;
     tcg) set -- -accel tcg "$@" ;;
   esac
-  timeout "$machine_seconds" qemu-system-x86_64 "$@" </dev/null >"$log" 2>&1 &
-  qemu=$!
+  timeout "$machine_seconds" "$qemu" "$@" </dev/null >"$log" 2>&1 &
+  running=$!
   if [ "$accel" != tcg ]; then
     waited=0
-    while ! grep -q '^vm: ' "$log" && kill -0 "$qemu" 2>/dev/null; do
+    while ! grep -q '^vm: ' "$log" && kill -0 "$running" 2>/dev/null; do
       if [ "$waited" -ge "$trial_seconds" ]; then
-        kill "$qemu" && wait "$qemu" || true
+        kill "$running" && wait "$running" || true
         echo "no report from the guest's init within $trial_seconds s" >>"$log"
         return 1
       fi
       sleep 1 && waited=$((waited + 1))
     done
   fi
-  wait "$qemu" || true
+  wait "$running" || true
   grep -q '^vm: done' "$log"
 }
 
@@ -88,7 +113,7 @@ boot_vm() {
 run_vm() {
   name=$1 settings=$2
   shift 2
-  log=$work/vm-$(echo "$name" | tr ' ' -).log
+  log=$work/vm-$(echo "$name" | tr -c 'a-z0-9\n' -).log
   numa="" total_mib=0 cpus=0 node=0
   for spec in "$@"; do
     mib=${spec%%:*} cpu=${spec#*:}
@@ -107,11 +132,12 @@ run_vm() {
   done
   # shellcheck disable=SC2086 # the NUMA options hold no spaces
   set -- -m "${total_mib}M" -smp "$cpus" -kernel "$kernel" -initrd "$work/initramfs.gz" \
-    -append "console=ttyS0 panic=-1 quiet $settings" -nographic -no-reboot $numa
+    -append "console=$console panic=-1 quiet $settings" -nographic -no-reboot $numa
+  [ "$arch" = aarch64 ] && set -- -M virt -cpu max "$@"
   vm_started=$(date +%s)
-  # KVM is tried with no more CPUs than this machine has: more hang here.
+  # KVM is tried for this machine's own architecture, with no more CPUs than it has: more hang.
   trial=""
-  if [ -z "$kvm_failed" ] && [ "$cpus" -le "$(nproc)" ]; then
+  if [ -z "$kvm_failed" ] && [ "$arch" = "$(uname -m)" ] && [ "$cpus" -le "$(nproc)" ]; then
     [ "$kvm_mode" = stuck ] && trial=stuck-trial
     [ "$kvm_mode" = auto ] && [ -w /dev/kvm ] && trial=trial
   fi
@@ -120,7 +146,7 @@ run_vm() {
     accel=kvm
   else
     if [ -n "$trial" ]; then
-      qemu_said=$(grep -m 1 '^no report' "$log" || grep -m 1 'qemu-system-x86_64:' "$log" ||
+      qemu_said=$(grep -m 1 '^no report' "$log" || grep -m 1 "$qemu:" "$log" ||
         echo "the guest's init never finished")
       echo "[$name, kvm] failed after $(( $(date +%s) - vm_started )) s ($qemu_said):" \
         "plain emulation from here on"
@@ -129,7 +155,7 @@ run_vm() {
     boot_vm tcg "$log" "$@" || true
   fi
   if ! grep -q '^vm: ' "$log"; then
-    if grep -q 'qemu-system-x86_64:' "$log"; then
+    if grep -q "$qemu:" "$log"; then
       echo "SKIP: qemu cannot start a virtual machine here:" && tail -n 5 "$log"
       exit 77
     fi
@@ -152,14 +178,24 @@ uniform() {
 
 started=$(date +%s)
 result=0
-# shellcheck disable=SC2046 # one word a node
-run_vm "2 nodes" VM_MISSING_NODES=2,7 $(uniform 2 1024 2) || result=1
-# shellcheck disable=SC2046
-run_vm "4 nodes" VM_MISSING_NODES=4 $(uniform 4 1024 4) || result=1
-# shellcheck disable=SC2046
-run_vm "65 nodes" VM_WIDE=1 $(uniform 65 128 2) || result=1
-# Node 1 has CPUs and no memory (as on some AMD and POWER machines), node 2 memory and no CPUs
-# (as HBM, CXL memory or a GPU's memory shows).
-run_vm "mixed nodes" VM_MIXED=1 1024:0 0:1 1024:- || result=1
+if [ "$arch" = aarch64 ]; then
+  # Page-touching is slow here: small probes, and nodes small enough to spill over.
+  small="VM_PROBE_MIB=32 VM_SPILL_MIB=450"
+  run_vm "arm64, 2 nodes" "VM_MISSING_NODES=2,7 $small" 384:0 384:1 || result=1
+  # Firmware may number nodes sparsely: nodes 1 to 7 declared empty leave nodes 0 and 8.
+  # shellcheck disable=SC2046 # one word a node
+  run_vm "arm64, nodes 0 and 8" "VM_MISSING_NODES=1,7,9 $small" 384:0 $(uniform 7 0 0) 384:1 ||
+    result=1
+else
+  # shellcheck disable=SC2046 # one word a node
+  run_vm "2 nodes" VM_MISSING_NODES=2,7 $(uniform 2 1024 2) || result=1
+  # shellcheck disable=SC2046
+  run_vm "4 nodes" VM_MISSING_NODES=4 $(uniform 4 1024 4) || result=1
+  # shellcheck disable=SC2046
+  run_vm "65 nodes" VM_WIDE=1 $(uniform 65 128 2) || result=1
+  # Node 1 has CPUs and no memory (as on some AMD and POWER machines), node 2 memory and no CPUs
+  # (as HBM, CXL memory or a GPU's memory shows).
+  run_vm "mixed nodes" VM_MIXED=1 1024:0 0:1 1024:- || result=1
+fi
 echo "VM stage: $(( $(date +%s) - started )) s"
 exit "$result"
