@@ -5,7 +5,7 @@ set(NODESTART_MAINTAINER "nodestart developers <nodestart@example.org>")
 
 if(WIN32)
   # A zip users unpack anywhere: everything side by side.
-  install(TARGETS nodestart RUNTIME DESTINATION .)
+  install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION .)
   install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME nodestart-${PROJECT_VERSION}-win64)
@@ -14,17 +14,20 @@ else()
   string(TIMESTAMP NODESTART_RELEASE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
   set(generated ${CMAKE_BINARY_DIR}/generated)
   configure_file(man/nodestart.1.in ${generated}/nodestart.1 @ONLY)
+  configure_file(man/nodestart-probe.1.in ${generated}/nodestart-probe.1 @ONLY)
   configure_file(packaging/debian-changelog.in ${generated}/changelog @ONLY)
   configure_file(CHANGELOG.md ${generated}/CHANGELOG.md COPYONLY)
-  set(compressed ${generated}/nodestart.1.gz ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz)
+  set(compressed ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
+                 ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz)
   foreach(file IN LISTS compressed)
     string(REGEX REPLACE "\\.gz$" "" plain ${file})
     add_custom_command(OUTPUT ${file} COMMAND gzip -9nkf ${plain} DEPENDS ${plain} VERBATIM)
   endforeach()
   add_custom_target(documents ALL DEPENDS ${compressed})
 
-  install(TARGETS nodestart RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${generated}/nodestart.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The license where Debian and its users look for it.

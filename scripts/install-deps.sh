@@ -5,10 +5,11 @@
 #   install-deps.sh checks    static analysis, fuzzing and the benchmark
 #   install-deps.sh vm        the multi-node virtual machines of the placement tests
 #   install-deps.sh arm64     the arm64 cross build, its tests under qemu-user, its machines
+#   install-deps.sh node      Node.js and npm, for the check of the CI definition, if not at hand
 #   install-deps.sh all       all of them
 set -eu
 
-linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db python3-yaml
+linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db
   openmpi-bin"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
@@ -20,8 +21,9 @@ case "${1:-all}" in
   checks) wanted=$checks ;;
   vm) wanted=$vm ;;
   arm64) wanted=$arm64 ;;
+  node) command -v node >/dev/null && command -v npm >/dev/null && exit 0; wanted="nodejs npm" ;;
   all) wanted="$linux $windows $checks $vm $arm64" ;;
-  *) echo "usage: $0 [linux|windows|checks|vm|arm64|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [linux|windows|checks|vm|arm64|node|all]" >&2; exit 2 ;;
 esac
 
 missing=""

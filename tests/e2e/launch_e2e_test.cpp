@@ -180,7 +180,7 @@ TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
        {kProbe},
        kReport + SystemText(EPERM),
        2,
-       {SYS_clone, SYS_clone3}},
+       {SYS_clone3}},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
 }

@@ -15,7 +15,7 @@ zip=$scratch/nodestart-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 unzip -q "$zip" -d "$scratch/unpacked"
 folder=$scratch/unpacked/nodestart-$version-win64
-for file in nodestart.exe README.md LICENSE CHANGELOG.md; do
+for file in nodestart.exe nodestart-probe.exe README.md LICENSE CHANGELOG.md; do
   [ -f "$folder/$file" ] || fail "no $file in the zip"
 done
 
@@ -27,4 +27,10 @@ printf '%s\n' "$out" | grep -qx " NodeStart $version - starts a program with a p
   fail "no banner with the version: $out"
 printf '%s\n' "$out" | grep -q "^ ERROR - UpdateProcThreadAttribute: " || fail "$out"
 [ "$status" = 2 ] || fail "status $status"
+
+# The probe runs and reports its pages; Wine's node for them is no proof of anything.
+"$@" "$folder/nodestart-probe.exe" 16 >"$scratch/probe.txt" || fail "the probe failed"
+out=$(tr -d '\r' <"$scratch/probe.txt")
+printf '%s\n' "$out" | grep -qx "nodestart-probe: 16 MiB, 4096 pages of 4096 bytes" &&
+  printf '%s\n' "$out" | grep -qx "node [0-9]*: 4096 pages" || fail "probe: $out"
 echo "package: $(basename "$zip") unpacks and runs under Wine"

@@ -31,8 +31,14 @@ report() {  # report OK DESCRIPTION [DETAILS]
   fi
 }
 
-field() {  # field NAME LINE: the value of NAME=... in a probe line, 0 if absent
-  value=$(printf '%s\n' "$2" | tr ' ' '\n' | sed -n "s/^$1=//p")
+# says pages | node N | cpunode: what the probe's report in $out says, 0 if it does not say it
+says() {
+  case "$1" in
+    pages) pattern='s/.*nodestart-probe: [0-9]* MiB, \([0-9]*\) pages of .*/\1/p' ;;
+    node) pattern="s/^node $2: \\([0-9]*\\) pages\$/\\1/p" ;;
+    cpunode) pattern='s/^ran on processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
+  esac
+  value=$(printf '%s\n' "$out" | sed -n "$pattern")
   echo "${value:-0}"
 }
 
@@ -40,29 +46,30 @@ first_cpu() {  # the first CPU of a node
   sed 's/[-,].*//' "/sys/devices/system/node/node$1/cpulist"
 }
 
-# run COMMAND...: leaves its output in $out, its status in $status and its probe line in $line
+# run COMMAND...: leaves its output in $out, its status in $status and the probe's report, on
+# one line, in $line
 run() {
-  rm -f /tmp/mark
   out=$("$@" 2>&1)
   status=$?
-  line=$(printf '%s\n' "$out" | grep -o 'probe pages=.*' | tail -n 1)
+  line=$(printf '%s\n' "$out" | grep -E '^(node |not placed|ran on|memory policy)' | tr '\n' ' ')
 }
 
 # every_page_on NODE DESCRIPTION: the last run succeeded and all of its pages are on NODE
 every_page_on() {
   echo "# $line"
-  pages=$(field pages "$line")
-  [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$(field "node$1" "$line")" = "$pages" ]
+  pages=$(says pages)
+  [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$(says node "$1")" = "$pages" ]
   report $? "$2" "status $status: $out"
 }
 
 exit_line="Child process exited with code 0"
 
-# spilt NODE DESCRIPTION: the last run (of more than NODE holds) succeeded with most, not all, pages on NODE
+# spilt NODE DESCRIPTION: the last run (of more than NODE holds) succeeded with most pages, not all,
+# on NODE
 spilt() {
   echo "# $line"
-  on_node=$(field "node$1" "$line")
-  pages=$(field pages "$line")
+  on_node=$(says node "$1")
+  pages=$(says pages)
   [ "$status" = 0 ] && [ "$pages" -gt 0 ] && [ "$on_node" -gt $((pages / 2)) ] &&
     [ "$on_node" -lt "$pages" ] && printf '%s\n' "$out" | grep -q "$exit_line"
   report $? "$2: $spill_mib MiB, most on node $1 ($on_node of $pages), the rest spilt" "$out"
@@ -71,8 +78,8 @@ spilt() {
 # refused NODE TEXT: nodestart NODE shows its summary, one error line with TEXT, status 2, and
 # starts no child.
 refused() {
-  run nodestart "$1" /probe 10 --mark=/tmp/mark
-  [ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+  run nodestart "$1" /probe 10
+  [ "$status" = 2 ] && [ "$(says pages)" = 0 ] &&
     printf '%s\n' "$out" | grep -q "Preferred NUMA node: $1\$" &&
     [ "$(printf '%s\n' "$out" | grep -c ERROR)" = 1 ] &&
     [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: $2" ]
@@ -128,12 +135,12 @@ for node in $node_ids; do
 
   run nodestart "$node" /probe "$mib"
   every_page_on "$node" "nodestart $node: $mib MiB all on node $node"
-  printf '%s\n' "$out" | grep -q "policy=preferred:$node\$" && printf '%s\n' "$out" | grep -q "$exit_line"
+  printf '%s\n' "$out" | grep -qx "memory policy: preferred $node" && printf '%s\n' "$out" | grep -q "$exit_line"
   report $? "nodestart $node: the child prefers node $node and its end is reported" "$out"
 
   run taskset -c "$cpu" nodestart "$node" /probe "$mib"
   every_page_on "$node" "nodestart $node pinned to cpu $cpu of node $other: still all on node $node"
-  [ "$(field cpunode "$line")" = "$other" ]
+  [ "$(says cpunode)" = "$other" ]
   report $? "pinned run really ran on node $other" "$line"
 
   run taskset -c "$cpu" /probe "$mib"
@@ -158,8 +165,8 @@ echo +cpuset >/sys/fs/cgroup/cgroup.subtree_control
 mkdir /sys/fs/cgroup/box
 echo 0 >/sys/fs/cgroup/box/cpuset.mems
 in_box() { sh -c 'echo $$ >/sys/fs/cgroup/box/cgroup.procs && exec "$@"' box "$@"; }
-run in_box nodestart "$last" /probe 10 --mark=/tmp/mark
-[ "$status" = 2 ] && [ ! -e /tmp/mark ] &&
+run in_box nodestart "$last" /probe 10
+[ "$status" = 2 ] && [ "$(says pages)" = 0 ] &&
   [ "$(printf '%s\n' "$out" | tail -n 1)" = " ERROR - CreateProcess: NUMA node $last is not available to this process (it may use node 0)" ]
 report $? "cpuset with node 0 only: node $last refused, no child" "status $status: $out"
 run in_box nodestart 0 /probe 10

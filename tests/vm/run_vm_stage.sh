@@ -2,7 +2,7 @@
 # Runs the placement cases (guest_init.sh) in virtual machines on a Debian kernel taken from the
 # archive, and fails if any case fails. x86-64: 2, 4 and 65 NUMA nodes, and one with nodes of
 # memory only and of CPUs only; arm64: 2 nodes, and nodes numbered 0 and 8.
-#   run_vm_stage.sh BUILD_DIR [ARCH]  BUILD_DIR holds the static nodestart and numa_probe built for
+#   run_vm_stage.sh BUILD_DIR [ARCH]  BUILD_DIR holds the static nodestart and nodestart-probe for
 #                                     ARCH: x86_64 (the default) or aarch64
 #   NODESTART_VM_KVM                  auto (default): KVM where a short trial boots, else plain
 #                                     emulation; off: plain emulation only; stuck: the trial's
@@ -66,7 +66,7 @@ else
 fi
 cp "$here/guest_init.sh" "$root/init"
 cp "$build/nodestart" "$root/bin/nodestart"
-cp "$build/numa_probe" "$root/probe"
+cp "$build/nodestart-probe" "$root/probe"
 chmod +x "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$work/initramfs.gz"
 

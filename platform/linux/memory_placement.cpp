@@ -1,0 +1,83 @@
+#include "platform/memory_placement.h"
+
+#include <linux/mempolicy.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool Fail(const char* call, PlacementFailure& failure) {
+  failure = {call, std::strerror(errno)};
+  return false;
+}
+
+}  // namespace
+
+std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
+
+unsigned char* WrittenPages(std::size_t pages, PlacementFailure& failure) {
+  const std::size_t page = PageSize();
+  void* memory =
+      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) {
+    Fail("mmap", failure);
+    return nullptr;
+  }
+  auto* bytes = static_cast<unsigned char*>(memory);
+  for (std::size_t i = 0; i < pages; ++i) bytes[i * page] = 1;  // placed when first written
+  return bytes;
+}
+
+bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,
+                  PlacementFailure& failure) {
+  std::vector<void*> addresses(pages);
+  for (std::size_t i = 0; i < pages; ++i) addresses[i] = memory + i * PageSize();
+  // With no target nodes, move_pages moves nothing and tells where each page is.
+  nodes.assign(pages, -1);
+  if (syscall(SYS_move_pages, 0, pages, addresses.data(), nullptr, nodes.data(), 0) != 0) {
+    return Fail("move_pages", failure);
+  }
+  for (int& node : nodes) node = node < 0 ? -1 : node;  // a page's error: not placed
+  return true;
+}
+
+RunningOn Running() {
+  unsigned processor = 0;
+  unsigned node = 0;
+  RunningOn running;
+  if (syscall(SYS_getcpu, &processor, &node, nullptr) == 0) {
+    running.processor = processor;
+    running.node = static_cast<int>(node);
+  }
+  return running;
+}
+
+std::string MemoryPolicy() {
+  constexpr unsigned long kBits = 32768;  // the kernel's largest node mask
+  constexpr unsigned long kWordBits = 8 * sizeof(unsigned long);
+  std::vector<unsigned long> mask(kBits / kWordBits);
+  int mode = 0;
+  if (syscall(SYS_get_mempolicy, &mode, mask.data(), kBits + 1, nullptr, 0UL) != 0) {
+    return std::string("unknown (") + std::strerror(errno) + ")";
+  }
+  const int flags = mode & (MPOL_F_STATIC_NODES | MPOL_F_RELATIVE_NODES);
+  mode &= ~flags;
+  std::string text = mode == MPOL_DEFAULT      ? "default"
+                     : mode == MPOL_PREFERRED  ? "preferred"
+                     : mode == MPOL_BIND       ? "bind"
+                     : mode == MPOL_INTERLEAVE ? "interleave"
+                     : mode == MPOL_LOCAL      ? "local"
+                                               : "mode " + std::to_string(mode);
+  const char* separator = " ";
+  for (unsigned long node = 0; node < kBits; ++node) {
+    if ((mask[node / kWordBits] >> (node % kWordBits) & 1) != 0) {
+      text += separator + std::to_string(node);
+      separator = ",";
+    }
+  }
+  return text;
+}

@@ -1,0 +1,34 @@
+// Where a process's memory lies, as the system tells it: what the probe reports to show where a
+// preferred node took effect.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// A system call that failed, and the system's reason.
+struct PlacementFailure {
+  std::string call;
+  std::string reason;
+};
+
+std::size_t PageSize();
+
+// `pages` pages of fresh memory, each written once so that the system places it; nullptr if it
+// cannot be had.
+unsigned char* WrittenPages(std::size_t pages, PlacementFailure& failure);
+
+// The node of each of `pages` pages from `memory`; -1 for a page the system has not placed.
+bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,
+                  PlacementFailure& failure);
+
+// The processor the calling thread runs on, and its node.
+struct RunningOn {
+  unsigned processor = 0;
+  int node = -1;  // -1: the system does not say
+};
+RunningOn Running();
+
+// The memory policy the process runs under ("preferred 1", "default", ...); empty where the
+// system has no such thing.
+std::string MemoryPolicy();
