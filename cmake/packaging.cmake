@@ -11,7 +11,9 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME nodestart-${PROJECT_VERSION}-win64)
 else()
   # Compressed without names or times, as Debian keeps them, so that packages are reproducible.
+  # The dates are the build's: SOURCE_DATE_EPOCH's in a reproducible build.
   string(TIMESTAMP NODESTART_RELEASE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
+  string(TIMESTAMP NODESTART_MANUAL_DATE "%Y-%m-%d" UTC)
   set(generated ${CMAKE_BINARY_DIR}/generated)
   configure_file(man/nodestart.1.in ${generated}/nodestart.1 @ONLY)
   configure_file(man/nodestart-probe.1.in ${generated}/nodestart-probe.1 @ONLY)
@@ -30,12 +32,12 @@ else()
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The license where Debian and its users look for it.
+  # The license where Debian and its users look for it, and lintian's overrides where it does.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
+  install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME nodestart)
 
   set(CPACK_GENERATOR DEB)
-  # What only the package carries: lintian's overrides.
-  set(CPACK_INSTALLED_DIRECTORIES ${PROJECT_SOURCE_DIR}/packaging/deb .)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${NODESTART_MAINTAINER})
@@ -50,9 +52,10 @@ else()
   # Statically linked: it depends on nothing.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_STRIP_FILES ON)
-  set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
-      OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 endif()
+# Folders as Debian has them, whatever the umask of the one who packs.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_PACKAGE_NAME nodestart)
 set(CPACK_PACKAGE_VENDOR "the nodestart authors")
@@ -63,5 +66,6 @@ preferably from the NUMA node given, waits for it and prints its exit code. It
 is meant for tuning and benchmarking workloads on machines of several NUMA
 nodes. On Linux it sets the memory policy that numactl --preferred sets.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-set(CPACK_PACKAGE_CHECKSUM SHA256)
+# SHA256SUMS beside the packages, once they are all packed.
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake)
 include(CPack)

@@ -1,0 +1,49 @@
+#!/bin/sh
+# Builds and packs the release twice, from two clones of the sources' last commit at two paths, at
+# two times, under two time zones, umasks and locales, without the tests, and compares every
+# package, SHA256SUMS and nodestart.exe byte for byte; diffoscope shows any difference.
+#   reproducible_test.sh SOURCE_DIR WORK_DIR
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+"$here/../../scripts/install-deps.sh" all
+source=$(cd "$1" && pwd)
+work=$2/reproducible
+rm -rf "$work" && mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+
+[ -z "$(git -C "$source" status --porcelain)" ] ||
+  echo "note: the sources have changes that are not committed; this checks the last commit"
+
+# release FOLDER TZ UMASK LOCALE: a clone in FOLDER, built and packed as a release is
+release() {
+  (
+    umask "$3"
+    export TZ="$2" LC_ALL="$4"
+    unset SOURCE_DATE_EPOCH
+    git clone --quiet "$source" "$1"
+    cd "$1"
+    { cmake --preset release -DBUILD_TESTING=OFF && cmake --build --preset release &&
+      cpack --preset release; } >"$work/$(basename "$1").log" 2>&1
+  ) || { tail -n 30 "$work/$(basename "$1").log"; fail "the release in $1 did not build"; }
+}
+
+release "$work/first" UTC 022 C
+sleep 1  # a second apart at least, so that a compile time would show
+release "$work/second clone" Pacific/Kiritimati 077 C.UTF-8
+
+differ=0
+for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.zip windows/nodestart.exe; do
+  for first in "$work"/first/build/release/$file; do
+    second="$work/second clone/build/release/${first#"$work"/first/build/release/}"
+    if cmp -s "$first" "$second"; then
+      echo "same: ${first#"$work"/first/build/release/}"
+    else
+      echo "DIFFERENT: ${first#"$work"/first/build/release/}"
+      diffoscope --text - "$first" "$second" | head -n 60 || true
+      differ=1
+    fi
+  done
+done
+[ "$differ" = 0 ] || fail "two builds of one commit differ"
+cat "$work/first/build/release/packages/SHA256SUMS"
