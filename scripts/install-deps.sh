@@ -9,7 +9,7 @@
 #   install-deps.sh all       all of them
 set -eu
 
-linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db diffoscope-minimal
+linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db
   openmpi-bin"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"

@@ -12,6 +12,14 @@ rm -rf "$work" && mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
+# What differs between two files, by Debian's diffoscope, installed only when it is needed.
+show_difference() {
+  command -v diffoscope >/dev/null ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
+      diffoscope-minimal >/dev/null 2>&1 || true
+  diffoscope --text - "$1" "$2" | head -n 80 || cmp -l "$1" "$2" | head -n 20 || true
+}
+
 [ -z "$(git -C "$source" status --porcelain)" ] ||
   echo "note: the sources have changes that are not committed; this checks the last commit"
 
@@ -40,7 +48,7 @@ for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.zi
       echo "same: ${first#"$work"/first/build/release/}"
     else
       echo "DIFFERENT: ${first#"$work"/first/build/release/}"
-      diffoscope --text - "$first" "$second" | head -n 60 || true
+      show_difference "$first" "$second"
       differ=1
     fi
   done
