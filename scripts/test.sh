@@ -19,7 +19,7 @@ BENCH_RUNS=${BENCH_RUNS:-100} bench/launcher.sh
 cmake --preset linux-asan
 cmake --build --preset linux-asan
 ctest --preset linux-asan
-cmake --workflow --preset release
+scripts/release.sh
 
 left=$(listing | sort | comm -13 build/before-test.txt -)
 if [ -n "$left" ]; then

@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 source=$(cd "$1" && pwd)
 work=$2/reproducible
 rm -rf "$work" && mkdir -p "$work"
-trap 'rm -rf "$work"' EXIT
+trap '[ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
 # What differs between two files, by Debian's diffoscope, installed only when it is needed.
@@ -30,9 +30,7 @@ release() {
     export TZ="$2" LC_ALL="$4"
     unset SOURCE_DATE_EPOCH
     git clone --quiet "$source" "$1"
-    cd "$1"
-    { cmake --preset release -DBUILD_TESTING=OFF && cmake --build --preset release &&
-      cpack --preset release; } >"$work/$(basename "$1").log" 2>&1
+    "$1/scripts/release.sh" --no-tests >"$work/$(basename "$1").log" 2>&1
   ) || { tail -n 30 "$work/$(basename "$1").log"; fail "the release in $1 did not build"; }
 }
 
