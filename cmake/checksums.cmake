@@ -1,12 +1,19 @@
-# Run by CPack once it has packed: SHA256SUMS, as sha256sum -c reads it, for every package in the
-# folder (those of the cross builds are packed there before), in name order.
-list(GET CPACK_PACKAGE_FILES 0 first)
-get_filename_component(folder ${first} DIRECTORY)
-file(GLOB packages RELATIVE ${folder} ${folder}/*.deb ${folder}/*.zip)
-list(SORT packages)
+# Run by CPack once it has packed: SHA256SUMS, as sha256sum -c reads it, in the packages' folder,
+# for every package there (those of the cross builds are packed there first) and those just made,
+# which CPack moves there after this script, in name order.
+set(folder ${CPACK_PACKAGE_DIRECTORY})
+file(GLOB packed ${folder}/*.deb ${folder}/*.zip)
+set(names "")
+foreach(package IN LISTS packed CPACK_PACKAGE_FILES)
+  get_filename_component(name ${package} NAME)
+  list(APPEND names ${name})
+  set(path_of_${name} ${package})  # one just made wins over an older one of the same name
+endforeach()
+list(REMOVE_DUPLICATES names)
+list(SORT names)
 set(sums "")
-foreach(package IN LISTS packages)
-  file(SHA256 ${folder}/${package} sum)
-  string(APPEND sums "${sum}  ${package}\n")
+foreach(name IN LISTS names)
+  file(SHA256 ${path_of_${name}} sum)
+  string(APPEND sums "${sum}  ${name}\n")
 endforeach()
 file(WRITE ${folder}/SHA256SUMS "${sums}")
