@@ -14,9 +14,9 @@ struct PlacementFailure {
 
 std::size_t PageSize();
 
-// `pages` pages of fresh memory, each written once so that the system places it; nullptr if it
-// cannot be had.
-unsigned char* WrittenPages(std::size_t pages, PlacementFailure& failure);
+// `pages` pages of memory the system has not placed yet: it places each when first written.
+// nullptr if it cannot be had.
+unsigned char* FreshPages(std::size_t pages, PlacementFailure& failure);
 
 // The node of each of `pages` pages from `memory`; -1 for a page the system has not placed.
 bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,

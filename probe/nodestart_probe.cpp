@@ -46,8 +46,9 @@ int main(int argc, char* argv[]) {
   const std::size_t page = PageSize();
   const std::size_t pages = mib * 1024 * 1024 / page;
   PlacementFailure failure;
-  unsigned char* memory = WrittenPages(pages, failure);
+  unsigned char* memory = FreshPages(pages, failure);
   if (memory == nullptr) return Failed(failure);
+  for (std::size_t i = 0; i < pages; ++i) memory[i * page] = 1;
   std::vector<int> nodes;
   if (!NodesOfPages(memory, pages, nodes, failure)) return Failed(failure);
 

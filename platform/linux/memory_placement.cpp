@@ -19,17 +19,12 @@ bool Fail(const char* call, PlacementFailure& failure) {
 
 std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
-unsigned char* WrittenPages(std::size_t pages, PlacementFailure& failure) {
-  const std::size_t page = PageSize();
+unsigned char* FreshPages(std::size_t pages, PlacementFailure& failure) {
   void* memory =
-      mmap(nullptr, pages * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (memory == MAP_FAILED) {
-    Fail("mmap", failure);
-    return nullptr;
-  }
-  auto* bytes = static_cast<unsigned char*>(memory);
-  for (std::size_t i = 0; i < pages; ++i) bytes[i * page] = 1;  // placed when first written
-  return bytes;
+      mmap(nullptr, pages * PageSize(), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory != MAP_FAILED) return static_cast<unsigned char*>(memory);
+  Fail("mmap", failure);
+  return nullptr;
 }
 
 bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,

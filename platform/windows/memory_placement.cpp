@@ -24,16 +24,12 @@ std::size_t PageSize() {
   return system.dwPageSize;
 }
 
-unsigned char* WrittenPages(std::size_t pages, PlacementFailure& failure) {
-  const std::size_t page = PageSize();
-  void* memory = VirtualAlloc(nullptr, pages * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
-  if (memory == nullptr) {
-    Fail("VirtualAlloc", failure);
-    return nullptr;
-  }
-  auto* bytes = static_cast<unsigned char*>(memory);
-  for (std::size_t i = 0; i < pages; ++i) bytes[i * page] = 1;  // placed when first written
-  return bytes;
+unsigned char* FreshPages(std::size_t pages, PlacementFailure& failure) {
+  void* memory =
+      VirtualAlloc(nullptr, pages * PageSize(), MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+  if (memory != nullptr) return static_cast<unsigned char*>(memory);
+  Fail("VirtualAlloc", failure);
+  return nullptr;
 }
 
 bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,
