@@ -115,8 +115,8 @@ run_vm() {
   shift 2
   log=$work/vm-$(echo "$name" | tr -c 'a-z0-9\n' -).log
   numa="" total_mib=0 cpus=0 node=0
-  for spec in "$@"; do
-    mib=${spec%%:*} cpu=${spec#*:}
+  for layout in "$@"; do
+    mib=${layout%%:*} cpu=${layout#*:}
     numa_node="node,nodeid=$node"
     if [ "$cpu" != - ]; then
       numa_node="$numa_node,cpus=$cpu"
