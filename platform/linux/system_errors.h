@@ -1,7 +1,7 @@
 // Error codes of the Linux stand-in for the Win32 calls. The stand-in's own refusals use the
 // Win32 codes; a reason the operating system gives is carried as an application-defined code
-// (bit 29 set, as Windows reserves it for applications) holding the errno value, or the node when
-// the kernel refuses to prefer one.
+// (bit 29 set, as Windows reserves it for applications) holding the errno value, the node when
+// the kernel refuses to prefer one, or a memory policy refused by a seccomp profile.
 #pragma once
 
 #include <cerrno>
