@@ -16,6 +16,16 @@ BOOL WINAPI KeepWaitingOnInterrupt(DWORD control_type) {
   return control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
+// Once the child exists nothing may end the run before its end is waited for and reported: a
+// line that cannot be made (memory gone, say) is dropped, as one that cannot be written is.
+template <typename... Args>
+void PrintOnceTheChildExists(const wchar_t* format, const Args&... args) noexcept {
+  try {
+    ConsolePrint(format, args...);
+  } catch (...) {  // NOLINT(bugprone-empty-catch): whatever it was, the wait must come
+  }
+}
+
 }  // namespace
 
 int LaunchOnPreferredNode(const WideText& application_name, WideText command_line,
@@ -57,11 +67,12 @@ int LaunchOnPreferredNode(const WideText& application_name, WideText command_lin
     throw CErr(L"CreateProcess");
   }
 
-  ConsolePrint(L"\n Waiting for child process to exit ...");
+  PrintOnceTheChildExists(L"\n Waiting for child process to exit ...");
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD exit_code = 0;
   GetExitCodeProcess(process.hProcess, &exit_code);
-  ConsolePrint(L"\n Child process exited with code %d\n", static_cast<std::int32_t>(exit_code));
+  PrintOnceTheChildExists(L"\n Child process exited with code %d\n",
+                          static_cast<std::int32_t>(exit_code));
 
   DeleteProcThreadAttributeList(attributes);
   // The child's handles stay open: the system closes them when the tool ends, a moment later.

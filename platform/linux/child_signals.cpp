@@ -1,5 +1,6 @@
 #include "platform/linux/child_signals.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -7,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -39,19 +42,45 @@ sigset_t NotIgnoredSignals() {
   return set;
 }
 
-// A signal some process sent to the tool alone is meant for the child too. One from the terminal
-// (SI_KERNEL) went to the whole foreground process group, and one from the child or from a member
-// of the tool's own group was almost surely sent to the group: the child has those already. A
-// sender in another PID namespace (a container runtime stopping its container) shows as pid 0:
-// an outsider, though getpgid(0) would name the tool's own group.
-bool SentToToolAlone(const siginfo_t& info, pid_t child) {
+// The parent of `pid`, from /proc; 0 where it cannot be read (the process is gone).
+pid_t ParentOf(pid_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return 0;
+  char stat[512];  // the pid, the name (16 bytes at most), the state and the parent come first
+  const ssize_t got = read(file, stat, sizeof stat - 1);
+  close(file);
+  if (got <= 0) return 0;
+  stat[got] = '\0';
+  const char* after_name = std::strrchr(stat, ')');
+  char state = 0;
+  int parent = 0;
+  return after_name != nullptr && std::sscanf(after_name + 1, " %c %d", &state, &parent) == 2
+             ? static_cast<pid_t>(parent)
+             : 0;
+}
+
+// Whether `sender` belongs to the child's tree: a process under the tool (the child, what it
+// started, or, as PID 1, an orphan of them), or one in a process group the child leads.
+bool InChildsTree(pid_t sender, pid_t child) {
+  if (getpgid(sender) == child) return true;
+  const pid_t tool = getpid();
+  pid_t up = ParentOf(sender);
+  for (int depth = 0; up > 1 && up != tool && depth < 4096; ++depth) up = ParentOf(up);
+  return up == tool;  // PID 1 too, when the tool is the first process of its namespace
+}
+
+// Whether a signal is the child's to hear from the tool. One from the terminal (SI_KERNEL) went
+// to the whole foreground process group, the child with it; one from the child's own tree was
+// sent by the child's side, which does not signal itself through its parent. Everything else,
+// the tool's own process group included (a harness that leads it and stops the tool alone),
+// goes on. A sender in another PID namespace (a container runtime) shows as pid 0: an outsider.
+bool ForTheChild(const siginfo_t& info, pid_t child) {
   if (info.si_code != SI_USER && info.si_code != SI_QUEUE && info.si_code != SI_TKILL) {
     return false;
   }
-  if (info.si_pid == 0) return true;
-  if (info.si_pid == child) return false;
-  const pid_t sender_group = getpgid(info.si_pid);
-  return sender_group < 0 || sender_group != getpgrp();  // a sender gone is taken as an outsider
+  return info.si_pid == 0 || !InChildsTree(info.si_pid, child);
 }
 
 // Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that
@@ -82,7 +111,7 @@ ChildSignals ChildSignals::Hold() {
   }
   signals.waited_ = signals.relayed_;
   sigaddset(&signals.waited_, SIGCHLD);
-  // SIGPIPE too, so that a write to a vanished reader fails instead of ending the tool.
+  // SIGPIPE too, so that one sent to the tool cannot end it while the child runs.
   sigset_t blocked = signals.waited_;
   if (sigismember(&not_ignored, SIGPIPE) == 1) sigaddset(&blocked, SIGPIPE);
   sigprocmask(SIG_BLOCK, &blocked, &signals.original_mask_);
@@ -123,7 +152,7 @@ int ChildSignals::Wait(pid_t child, int* status) const {
     const int signal_number = sigwaitinfo(&waited_, &info);
     if (signal_number < 0 && errno != EINTR) return errno;
     if (signal_number > 0 && sigismember(&relayed_, signal_number) == 1 &&
-        SentToToolAlone(info, child)) {
+        ForTheChild(info, child)) {
       kill(child, signal_number);
     }
   }

@@ -7,7 +7,7 @@
 #include <sys/types.h>
 
 // What a user, a scheduler or a terminal sends to end or poke a program: the child's to act on.
-// The tool relays these when another process sends them to the tool alone.
+// The tool relays these when a process outside the child's tree sends them to the tool.
 constexpr int kRelayedSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM};
 
 // The signal state of one launch: made right before the child is created, used by its creation
@@ -27,8 +27,8 @@ class ChildSignals {
   int Spawn(pid_t* pid, const char* program, char* const argv[]) const;
 
   // Waits until `child` ends and gives its wait status; a stop is no end. Meanwhile a relayed
-  // signal that another process sent to the tool alone goes on to the child, SIGPIPE does
-  // nothing, and, as PID 1 of its namespace, the tool reaps every process that ends under it.
+  // signal that a process outside the child's tree sent to the tool goes on to the child, SIGPIPE
+  // does nothing, and, as PID 1 of its namespace, the tool reaps every process that ends under it.
   // Returns 0, or the errno value of the failure.
   int Wait(pid_t child, int* status) const;
 

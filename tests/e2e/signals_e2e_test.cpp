@@ -160,44 +160,6 @@ bool IsZombie(pid_t pid) {
   return line.compare(line.rfind(')') + 1, 3, " Z ") == 0;
 }
 
-TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
-  SKIP_WITHOUT_MEMORY_POLICIES();
-  // In a PID namespace of its own, as a container's first process, the tool hears a sender
-  // outside it as pid 0, and it takes in the orphans of the child's tree.
-  const bool namespaces =
-      RunProcess("/usr/bin/unshare", {"--pid", "--fork", "true"}).exit_status == 0;
-  const struct {
-    int signal_number;
-    bool in_pid_namespace;
-  } cases[] = {
-      {SIGHUP, false},  {SIGINT, false},  {SIGQUIT, false}, {SIGTERM, false}, {SIGUSR1, false},
-      {SIGUSR2, false}, {SIGALRM, false}, {SIGTERM, true},  {SIGHUP, true},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.signal_number) +
-                 (c.in_pid_namespace ? " in a PID namespace" : ""));
-    if (c.in_pid_namespace && !namespaces) {
-      std::cout << "[  SKIPPED ] no PID namespace can be made here (unshare --pid failed)\n";
-      continue;
-    }
-    std::vector<std::string> arguments =
-        ToolOnProbe({"--orphan", "--ready", "--run-ms=10000", "--until-caught", "--exit=7",
-                     "--catch=" + std::to_string(c.signal_number)});
-    if (c.in_pid_namespace) arguments.insert(arguments.begin(), {"--pid", "--fork", kTool});
-    StartedProcess started(c.in_pid_namespace ? "/usr/bin/unshare" : kTool, arguments, kJob);
-    ASSERT_TRUE(started.ReadUntil("probe ready"));
-    const pid_t tool = c.in_pid_namespace ? ChildrenOf(started.pid()).at(0) : started.pid();
-    usleep(300000);  // the orphan has ended meanwhile
-    for (const pid_t child : ChildrenOf(tool)) EXPECT_FALSE(IsZombie(child)) << "pid " << child;
-    kill(tool, c.signal_number);
-    const ProcessResult result = started.Finish();
-    EXPECT_NE(result.output.find(Caught(c.signal_number, 1)), std::string::npos) << result.output;
-    EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
-              ExitLine(7) + "\n");
-    EXPECT_EQ(result.exit_status, 0);
-  }
-}
-
 // Sends `signal_number` to `pid` from a new process that joins the process group `group`. The
 // sender stays a while: the tool can only tell the group of a sender that still exists.
 void SignalFromGroup(pid_t group, pid_t pid, int signal_number) {
@@ -212,22 +174,92 @@ void SignalFromGroup(pid_t group, pid_t pid, int signal_number) {
   ASSERT_EQ(status, 0) << "the sender could not join the group";
 }
 
+// Who stops the tool, and how it was started.
+enum class Sender {
+  kOutsider,           // the test, the tool a job of its own
+  kPidNamespace,       // the tool first in a PID namespace: the sender shows as pid 0
+  kParentInItsGroup,   // Popen().terminate(): the test leads the tool's group
+  kMemberOfItsGroup,   // another process of the tool's group
+  kTimeoutForeground,  // timeout --foreground, which signals the tool alone
+  kScriptWithoutJobs,  // sh -c 'nodestart ... & ...; kill $!'
+};
+
+const char* const kSenderNames[] = {"an outsider", "outside its PID namespace", "its parent",
+                                    "its group",   "timeout --foreground",      "a script"};
+
+TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  // In a PID namespace of its own, as a container's first process, the tool hears a sender
+  // outside it as pid 0, and it takes in the orphans of the child's tree.
+  const bool namespaces =
+      RunProcess("/usr/bin/unshare", {"--pid", "--fork", "true"}).exit_status == 0;
+  const struct {
+    int signal_number;
+    Sender sender;
+  } cases[] = {
+      {SIGHUP, Sender::kOutsider},           {SIGINT, Sender::kOutsider},
+      {SIGQUIT, Sender::kOutsider},          {SIGTERM, Sender::kOutsider},
+      {SIGUSR1, Sender::kOutsider},          {SIGUSR2, Sender::kOutsider},
+      {SIGALRM, Sender::kOutsider},          {SIGTERM, Sender::kPidNamespace},
+      {SIGHUP, Sender::kPidNamespace},       {SIGTERM, Sender::kParentInItsGroup},
+      {SIGINT, Sender::kParentInItsGroup},   {SIGHUP, Sender::kParentInItsGroup},
+      {SIGUSR1, Sender::kMemberOfItsGroup},  {SIGTERM, Sender::kTimeoutForeground},
+      {SIGTERM, Sender::kScriptWithoutJobs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.signal_number) + " from " +
+                 kSenderNames[static_cast<int>(c.sender)]);
+    if (c.sender == Sender::kPidNamespace && !namespaces) {
+      std::cout << "[  SKIPPED ] no PID namespace can be made here (unshare --pid failed)\n";
+      continue;
+    }
+    std::vector<std::string> arguments =
+        ToolOnProbe({"--orphan", "--ready", "--run-ms=10000", "--until-caught", "--exit=7",
+                     "--catch=" + std::to_string(c.signal_number)});
+    std::string program = kTool;
+    if (c.sender == Sender::kPidNamespace) {
+      program = "/usr/bin/unshare";
+      arguments.insert(arguments.begin(), {"--pid", "--fork", kTool});
+    } else if (c.sender == Sender::kTimeoutForeground) {
+      program = "/usr/bin/timeout";
+      arguments.insert(arguments.begin(), {"--foreground", "--preserve-status", "1", kTool});
+    } else if (c.sender == Sender::kScriptWithoutJobs) {
+      program = "/bin/sh";
+      arguments.insert(arguments.begin(),
+                       {"-c", "\"$0\" \"$@\" & sleep 1; kill -TERM $!; wait $!", kTool});
+    }
+    StartedProcess started(program, arguments, {c.sender != Sender::kParentInItsGroup, {}, {}});
+    ASSERT_TRUE(started.ReadUntil("probe ready"));
+    const pid_t tool =
+        c.sender == Sender::kPidNamespace ? ChildrenOf(started.pid()).at(0) : started.pid();
+    usleep(300000);  // the orphan has ended meanwhile
+    for (const pid_t child : ChildrenOf(tool)) EXPECT_FALSE(IsZombie(child)) << "pid " << child;
+    if (c.sender == Sender::kMemberOfItsGroup) {
+      SignalFromGroup(tool, tool, c.signal_number);
+    } else if (c.sender != Sender::kTimeoutForeground && c.sender != Sender::kScriptWithoutJobs) {
+      kill(tool, c.signal_number);
+    }
+    const ProcessResult result = started.Finish();
+    EXPECT_NE(result.output.find(Caught(c.signal_number, 1)), std::string::npos) << result.output;
+    EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
+              ExitLine(7) + "\n");
+    EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
 TEST(SignalsEndToEnd, SignalsTheChildHasAlreadyOrIgnoresAreNotRelayed) {
   SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
     const char* name;
     StartOptions start;
     std::vector<std::string> probe;
-    int from_group;    // sent to the tool by a process of its own group
     int from_outside;  // sent to the tool by the test
     std::string child_shows;
   } cases[] = {
-      {"sent by the child", kJob, {"--catch=15", "--signal-parent=15"}, 0, 0, Caught(SIGTERM, 0)},
-      {"sent from the tool's own group", kJob, {"--catch=10"}, SIGUSR1, 0, Caught(SIGUSR1, 0)},
+      {"sent by the child", kJob, {"--catch=15", "--signal-parent=15"}, 0, Caught(SIGTERM, 0)},
       {"ignored when the tool started",
        {true, {SIGHUP}, {}},
        {"--status"},
-       0,
        SIGHUP,
        "SigIgn:\t0000000000000001\n"},
   };
@@ -237,7 +269,6 @@ TEST(SignalsEndToEnd, SignalsTheChildHasAlreadyOrIgnoresAreNotRelayed) {
     probe.insert(probe.end(), c.probe.begin(), c.probe.end());
     StartedProcess tool(kTool, ToolOnProbe(probe), c.start);
     ASSERT_TRUE(tool.ReadUntil("probe ready"));
-    if (c.from_group != 0) SignalFromGroup(tool.pid(), tool.pid(), c.from_group);
     if (c.from_outside != 0) kill(tool.pid(), c.from_outside);
     const ProcessResult result = tool.Finish();
     EXPECT_NE(result.output.find(c.child_shows), std::string::npos) << result.output;
@@ -297,34 +328,6 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
   }
 }
 
-TEST(SignalsEndToEnd, AReaderThatGoesAwayLosesNoChild) {
-  SKIP_WITHOUT_MEMORY_POLICIES();
-  const struct {
-    const char* name;
-    const char* close_after;  // nullptr: there is no reader from the start
-    int status;
-    bool child_ran;
-  } cases[] = {
-      {"while the child runs", "probe ready", 0, true},
-      {"before the tool has printed anything: no child", nullptr, 128 + SIGPIPE, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    ScratchFolder scratch;
-    const fs::path mark = scratch.path() / "ended";
-    StartOptions start = kJob;
-    start.no_reader = c.close_after == nullptr;
-    StartedProcess tool(kTool, ToolOnProbe({"--ready", "--run-ms=300", "--mark=" + mark.string()}),
-                        start);
-    if (c.close_after != nullptr) {
-      ASSERT_TRUE(tool.ReadUntil(c.close_after));
-      tool.CloseOutput();
-    }
-    EXPECT_EQ(tool.Finish().exit_status, c.status);
-    EXPECT_EQ(fs::exists(mark), c.child_ran);
-  }
-}
-
 // How often `text` holds `part`.
 std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t count = 0;
@@ -332,6 +335,51 @@ std::size_t Count(const std::string& text, const std::string& part) {
     ++count;
   }
   return count;
+}
+
+TEST(SignalsEndToEnd, AReaderThatGoesAwayOrLagsLosesNoChildAndNoLine) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  const std::string long_argument(8000, 'x');  // more than the small pipe holds
+  const struct {
+    const char* name;
+    const char* close_after;  // nullptr: the reader stays
+    bool no_reader;           // there is none from the start
+    bool slow_non_blocking;   // a one-page, non-blocking pipe, read only after a while
+  } cases[] = {
+      {"while the child runs", "probe ready", false, false},
+      {"before the tool has printed anything", nullptr, true, false},
+      {"a non-blocking pipe that is full for a while", nullptr, false, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchFolder scratch;
+    const fs::path mark = scratch.path() / "ended";
+    StartOptions start = kJob;
+    start.no_reader = c.no_reader;
+    start.slow_non_blocking = c.slow_non_blocking;
+    // A child that writes nothing itself where the pipe is the tool's test alone.
+    const std::vector<std::string> arguments =
+        c.slow_non_blocking ? std::vector<std::string>{"0", "/bin/true", long_argument}
+                            : ToolOnProbe({"--ready", "--run-ms=300", "--mark=" + mark.string()});
+    StartedProcess tool(kTool, arguments, start);
+    if (c.close_after != nullptr) {
+      ASSERT_TRUE(tool.ReadUntil(c.close_after));
+      tool.CloseOutput();
+    }
+    if (c.slow_non_blocking) usleep(500000);
+    const ProcessResult result = tool.Finish();
+    EXPECT_EQ(result.exit_status, 0);
+    if (c.slow_non_blocking) {
+      EXPECT_NE(result.output.find(long_argument + "\n   Preferred NUMA node: 0\n"),
+                std::string::npos)
+          << "the whole summary";
+      EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(0).size() - 1),
+                ExitLine(0) + "\n");
+    } else {
+      // With no reader at all the child dies of its own SIGPIPE as it prints, as it would alone.
+      EXPECT_EQ(fs::exists(mark), !c.no_reader);
+    }
+  }
 }
 
 // Open MPI's mpirun starts each rank as `sh -c RANK_LINE`; the rank lines are the README's.

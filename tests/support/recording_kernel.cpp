@@ -1,13 +1,21 @@
 #include "support/recording_kernel.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "platform/console.h"
 
 RecordingKernel kernel;
 WideText console_output;
 
-void WriteToStdout(const WideText& text) { console_output += text; }
+void WriteToStdout(const WideText& text) {
+  const bool child_exists =
+      kernel.create_error == 0 &&
+      std::find(kernel.calls.begin(), kernel.calls.end(), "CreateProcessW") != kernel.calls.end();
+  if (kernel.console_out_of_memory && child_exists) throw std::bad_alloc();
+  console_output += text;
+}
 
 // Stands in for the kernel's list; the storage is the caller's.
 struct PROC_THREAD_ATTRIBUTE_LIST {

@@ -17,7 +17,8 @@ struct RecordingKernel {
   DWORD update_error = 0;  // likewise for UpdateProcThreadAttribute
   DWORD create_error = 0;  // likewise for CreateProcessW
   DWORD child_exit_code = 0;
-  bool no_system_text = false;  // FormatMessageW finds no text
+  bool no_system_text = false;         // FormatMessageW finds no text
+  bool console_out_of_memory = false;  // once the child exists, every print throws bad_alloc
   // Once read, the last error changes to this, as if another call had overwritten it.
   DWORD last_error_after_read = 0;
 

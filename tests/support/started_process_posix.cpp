@@ -71,6 +71,10 @@ StartedProcess::StartedProcess(const std::string& program,
   int pipe_ends[2];
   if (pipe2(pipe_ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   if (options.no_reader) close(pipe_ends[0]);
+  if (options.slow_non_blocking) {
+    fcntl(pipe_ends[1], F_SETPIPE_SZ, 4096);
+    fcntl(pipe_ends[1], F_SETFL, O_NONBLOCK);
+  }
   pid_ = fork();
   if (pid_ == 0) ExecAsTold(program, arguments, options, dup(pipe_ends[1]));
   close(pipe_ends[1]);

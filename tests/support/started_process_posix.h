@@ -14,6 +14,7 @@ struct StartOptions {
   std::vector<int> ignored;        // signals set to be ignored; all others start at their default
   std::vector<int> blocked;        // the signal mask
   bool no_reader = false;          // standard output a pipe whose reader is gone already
+  bool slow_non_blocking = false;  // standard output a non-blocking pipe of one page
   std::vector<long> refused_calls = {};  // system calls failing with EPERM, as in a seccomp profile
 };
 

@@ -66,10 +66,23 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
             L"\n Waiting for child process to exit ...\n Child process exited with code 3\n");
 }
 
-TEST_F(LaunchTest, GoesOnWhenTheSizingCallSucceeds) {
-  kernel.sizing_result = TRUE;
-  EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
-  EXPECT_EQ(kernel.calls.size(), 8u);
+TEST_F(LaunchTest, WaitsForTheChildWhateverHappensAroundIt) {
+  const struct {
+    const char* name;
+    void (*script)(RecordingKernel&);
+  } cases[] = {
+      {"the sizing call succeeds", [](RecordingKernel& k) { k.sizing_result = TRUE; }},
+      {"memory runs out once the child exists",
+       [](RecordingKernel& k) { k.console_out_of_memory = true; }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetRecording();
+    c.script(kernel);
+    EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
+    EXPECT_EQ(kernel.calls.size(), 8u);
+    EXPECT_EQ(kernel.calls.back(), "DeleteProcThreadAttributeList");
+  }
 }
 
 TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
