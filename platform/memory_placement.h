@@ -29,6 +29,10 @@ struct RunningOn {
 };
 RunningOn Running();
 
-// The memory policy the process runs under ("preferred 1", "default", ...); empty where the
-// system has no such thing.
+// The memory policy the process runs under ("preferred 1", "preferred-many 1 with NUMA
+// balancing", "default", ...); empty where the system has no such thing.
 std::string MemoryPolicy();
+
+// The processors the process may run on, as Linux lists them ("0-3"); empty where the system
+// does not say.
+std::string AllowedProcessors();

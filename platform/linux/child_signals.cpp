@@ -1,10 +1,9 @@
 #include "platform/linux/child_signals.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>  // environ
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -27,8 +26,8 @@ bool IgnoredNow(int signal_number) {
 }
 
 // Every signal the tool does not ignore, for the child to start at its default action, as exec
-// would have it. Without this glibc's posix_spawn leaves its own signals 32 and 33 ignored in the
-// child. glibc's sigaddset will not name those two, so the set is written as the kernel reads it.
+// would have it, glibc's own signals 32 and 33 among them. glibc's sigaddset will not name those
+// two, so the set is written as the kernel reads it.
 sigset_t NotIgnoredSignals() {
   sigset_t set;
   sigemptyset(&set);
@@ -126,19 +125,6 @@ ChildSignals ChildSignals::Hold() {
 void ChildSignals::Release() const {
   if (sigchld_was_ignored_) static_cast<void>(signal(SIGCHLD, SIG_IGN));
   sigprocmask(SIG_SETMASK, &original_mask_, nullptr);
-}
-
-int ChildSignals::Spawn(pid_t* pid, const char* program, char* const argv[]) const {
-  posix_spawnattr_t attributes;
-  int error = posix_spawnattr_init(&attributes);
-  if (error == 0) {
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setsigmask(&attributes, &original_mask_);
-    posix_spawnattr_setsigdefault(&attributes, &child_defaults_);
-    error = posix_spawnp(pid, program, nullptr, &attributes, argv, environ);
-    posix_spawnattr_destroy(&attributes);
-  }
-  return error;
 }
 
 int ChildSignals::Wait(pid_t child, int* status) const {

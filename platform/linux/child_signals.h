@@ -22,9 +22,10 @@ class ChildSignals {
   // Puts back the tool's own state: after a failed creation, a signal held meanwhile acts now.
   void Release() const;
 
-  // Starts `program` as posix_spawnp does (looked up in PATH when it has no slash), with the
-  // signal dispositions and mask the tool was started with. Returns 0, or the errno value.
-  int Spawn(pid_t* pid, const char* program, char* const argv[]) const;
+  // The child's signal state: the mask the tool was started with, and the signals that start at
+  // their default action, all those the tool does not ignore, as exec would have it.
+  const sigset_t& ChildMask() const { return original_mask_; }
+  const sigset_t& ChildDefaults() const { return child_defaults_; }
 
   // Waits until `child` ends and gives its wait status; a stop is no end. Meanwhile a relayed
   // signal that a process outside the child's tree sent to the tool goes on to the child, SIGPIPE

@@ -1,12 +1,15 @@
 #include "platform/memory_placement.h"
 
 #include <linux/mempolicy.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/linux/kernel_lists.h"
 
 namespace {
 
@@ -59,14 +62,15 @@ std::string MemoryPolicy() {
   if (syscall(SYS_get_mempolicy, &mode, mask.data(), kBits + 1, nullptr, 0UL) != 0) {
     return std::string("unknown (") + std::strerror(errno) + ")";
   }
-  const int flags = mode & (MPOL_F_STATIC_NODES | MPOL_F_RELATIVE_NODES);
+  const int flags = mode & (MPOL_F_STATIC_NODES | MPOL_F_RELATIVE_NODES | MPOL_F_NUMA_BALANCING);
   mode &= ~flags;
-  std::string text = mode == MPOL_DEFAULT      ? "default"
-                     : mode == MPOL_PREFERRED  ? "preferred"
-                     : mode == MPOL_BIND       ? "bind"
-                     : mode == MPOL_INTERLEAVE ? "interleave"
-                     : mode == MPOL_LOCAL      ? "local"
-                                               : "mode " + std::to_string(mode);
+  std::string text = mode == MPOL_DEFAULT          ? "default"
+                     : mode == MPOL_PREFERRED      ? "preferred"
+                     : mode == MPOL_PREFERRED_MANY ? "preferred-many"
+                     : mode == MPOL_BIND           ? "bind"
+                     : mode == MPOL_INTERLEAVE     ? "interleave"
+                     : mode == MPOL_LOCAL          ? "local"
+                                                   : "mode " + std::to_string(mode);
   const char* separator = " ";
   for (unsigned long node = 0; node < kBits; ++node) {
     if ((mask[node / kWordBits] >> (node % kWordBits) & 1) != 0) {
@@ -74,5 +78,11 @@ std::string MemoryPolicy() {
       separator = ",";
     }
   }
-  return text;
+  return (flags & MPOL_F_NUMA_BALANCING) != 0 ? text + " with NUMA balancing" : text;
+}
+
+std::string AllowedProcessors() {
+  cpu_set_t cpus;
+  if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return "";
+  return ListText(CPU_SETSIZE, [&cpus](unsigned long cpu) { return CPU_ISSET(cpu, &cpus); });
 }

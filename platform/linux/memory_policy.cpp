@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/linux/kernel_lists.h"
+
 namespace {
 
 constexpr unsigned long kBitsPerWord = sizeof(unsigned long) * 8;
@@ -30,7 +32,12 @@ int ScopedPreferredNode::Prefer(std::uint16_t node) {
   std::vector<unsigned long> nodes(node / kBitsPerWord + 1, 0);
   nodes[node / kBitsPerWord] = 1UL << (node % kBitsPerWord);
   // The kernel counts one more than the bits it is to read.
-  if (SetMemoryPolicy(MPOL_PREFERRED, nodes.data(), nodes.size() * kBitsPerWord + 1) != 0) {
+  const unsigned long max_node = nodes.size() * kBitsPerWord + 1;
+  // With NUMA balancing in the policy, the kernel brings a program that runs elsewhere back to
+  // its memory's node; a policy without it turns balancing off for the program. The pair needs
+  // Linux 6.10; an older kernel calls it invalid, and gets what numactl --preferred sets.
+  if (SetMemoryPolicy(MPOL_PREFERRED_MANY | MPOL_F_NUMA_BALANCING, nodes.data(), max_node) != 0 &&
+      (errno != EINVAL || SetMemoryPolicy(MPOL_PREFERRED, nodes.data(), max_node) != 0)) {
     return errno;
   }
   applied_ = true;
@@ -46,17 +53,7 @@ std::string AllowedNodes() {
   std::vector<unsigned long> nodes(kSavedMaskBits / kBitsPerWord, 0);
   int mode = 0;
   if (GetMemoryPolicy(&mode, nodes.data(), kSavedMaskBits + 1, MPOL_F_MEMS_ALLOWED) != 0) return "";
-  const auto allowed = [&nodes](unsigned long node) {
-    return node < kSavedMaskBits && (nodes[node / kBitsPerWord] >> (node % kBitsPerWord) & 1) != 0;
-  };
-  std::string list;
-  for (unsigned long first = 0; first < kSavedMaskBits; ++first) {
-    if (!allowed(first)) continue;
-    unsigned long last = first;
-    while (allowed(last + 1)) ++last;
-    list += (list.empty() ? "" : ",") + std::to_string(first);
-    if (last != first) list += "-" + std::to_string(last);
-    first = last;
-  }
-  return list;
+  return ListText(kSavedMaskBits, [&nodes](unsigned long node) {
+    return (nodes[node / kBitsPerWord] >> (node % kBitsPerWord) & 1) != 0;
+  });
 }

@@ -1,5 +1,5 @@
-// The Linux memory policy that stands for Windows' preferred NUMA node: MPOL_PREFERRED, the
-// policy numactl --preferred sets.
+// The Linux memory policy that stands for Windows' preferred NUMA node: the node preferred, other
+// nodes when it is full, with NUMA balancing where the kernel has it for such a policy.
 #pragma once
 
 #include <cstdint>

@@ -1,50 +1,15 @@
 #include "platform/linux/node_topology.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/kernel_lists.h"
 #include "text/lossless_utf8.h"
 
 namespace {
 
-// The first line of a file; false if it cannot be read. Plain reads: streams would double the
-// size of the static tool and of what it keeps resident while it waits.
-bool ReadLine(const std::string& path, std::string& line) {
-  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
-  line.clear();
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(file, buffer, sizeof buffer)) != 0) {
-    if (got < 0 && errno != EINTR) break;
-    if (got > 0) line.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(file);
-  line.resize(std::min(line.find('\n'), line.size()));
-  return got == 0;
-}
-
-// A node list as the kernel writes it ("0-2,8"), in its order.
-std::vector<unsigned long> Nodes(const std::string& list) {
-  std::vector<unsigned long> nodes;
-  for (const char* at = list.c_str();;) {
-    char* end = nullptr;
-    const unsigned long first = std::strtoul(at, &end, 10);
-    if (end == at) break;
-    unsigned long last = first;
-    if (*end == '-') last = std::strtoul(end + 1, &end, 10);
-    // Node numbers are 16 bits wide here; a range beyond is cut short.
-    for (unsigned long node = first; node <= last && node <= 0xFFFF; ++node) nodes.push_back(node);
-    if (*end != ',') break;
-    at = end + 1;
-  }
-  return nodes;
-}
+// A node list as the kernel writes it ("0-2,8"). Node numbers are 16 bits wide here.
+std::vector<unsigned long> Nodes(const std::string& list) { return NumberList(list, 0xFFFF); }
 
 bool Holds(const std::vector<unsigned long>& nodes, unsigned long node) {
   for (const unsigned long listed : nodes) {
@@ -61,7 +26,7 @@ bool NearestWithMemory(unsigned long node, const std::string& folder,
                        const std::vector<unsigned long>& online,
                        const std::vector<unsigned long>& with_memory, unsigned long& nearest) {
   std::string row;
-  if (!ReadLine(folder + "/node" + std::to_string(node) + "/distance", row)) return false;
+  if (!ReadFirstLine(folder + "/node" + std::to_string(node) + "/distance", row)) return false;
   const char* at = row.c_str();
   unsigned long best = 0;
   bool found = false;
@@ -85,7 +50,8 @@ WideText RefusedNodeText(std::uint16_t node, const std::string& nodes, const std
   const WideText name = L"NUMA node " + Number(node);
   std::string online_list;
   std::string memory_list;
-  if (ReadLine(nodes + "/online", online_list) && ReadLine(nodes + "/has_memory", memory_list)) {
+  if (ReadFirstLine(nodes + "/online", online_list) &&
+      ReadFirstLine(nodes + "/has_memory", memory_list)) {
     const std::vector<unsigned long> online = Nodes(online_list);
     const std::vector<unsigned long> with_memory = Nodes(memory_list);
     if (!Holds(online, node)) {

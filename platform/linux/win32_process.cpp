@@ -1,5 +1,6 @@
 // Linux stand-in for the Win32 process creation the launch code uses: the attribute list, the
-// child's creation with the preferred node as its memory policy, the wait and the exit code.
+// child's creation with the preferred node as its memory policy and the CPUs it starts on, the
+// wait and the exit code.
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "platform/linux/child_signals.h"
+#include "platform/linux/child_spawn.h"
 #include "platform/linux/command_line_split.h"
 #include "platform/linux/memory_policy.h"
 #include "platform/linux/system_errors.h"
@@ -134,13 +136,18 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
         return FailWith(MemoryPolicyError(error, *preferred_node));
       }
     }
+    // Windows' ideal node has the child's threads prefer the node's processors: here it starts
+    // on one of them, free to go elsewhere.
+    const StartCpus cpus = preferred_node != nullptr ? StartCpusFor(*preferred_node) : StartCpus{};
     children.reserve(children.size() + 1);  // so that recording the child cannot fail
     // The tool's signals are held from the first child on; a later one starts as the first did.
     const bool first = children.empty();
     const ChildSignals signals = first ? ChildSignals::Hold() : children.front().signals;
-    pid_t pid = 0;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
-    if (const int error = signals.Spawn(&pid, program.c_str(), argv.data())) {
+    const ChildStart start = {program.c_str(), argv.data(), &signals.ChildMask(),
+                              &signals.ChildDefaults(), &cpus};
+    pid_t pid = 0;
+    if (const int error = SpawnChild(start, &pid)) {
       if (first) signals.Release();
       return FailWithErrno(error);
     }

@@ -59,3 +59,5 @@ RunningOn Running() {
 }
 
 std::string MemoryPolicy() { return ""; }
+
+std::string AllowedProcessors() { return ""; }

@@ -37,7 +37,10 @@ std::string SignalStatus() {
   std::string out;
   std::ifstream status("/proc/self/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigIgn:", 0) == 0) out += line + "\n";
+    if (line.rfind("SigBlk:", 0) == 0 || line.rfind("SigIgn:", 0) == 0 ||
+        line.rfind("Cpus_allowed_list:", 0) == 0) {
+      out += line + "\n";
+    }
   }
   out += "pgrp:" + std::to_string(getpgrp()) + "\nsid:" + std::to_string(getsid(0)) + "\nfds:";
   if (DIR* fds = opendir("/proc/self/fd")) {

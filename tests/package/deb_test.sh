@@ -50,7 +50,7 @@ else
   out=$("$tool" 0 "$probe" 16) || fail "the tool on the probe failed: $out"
   pages=$((16 * 1024 * 1024 / $(getconf PAGESIZE)))
   printf '%s\n' "$out" | grep -qx "node 0: $pages pages" &&
-    printf '%s\n' "$out" | grep -qx "memory policy: preferred 0" || fail "probe: $out"
+    printf '%s\n' "$out" | grep -qxE "memory policy: preferred(-many)? 0( with NUMA balancing)?" || fail "probe: $out"
 fi
 
 for page in nodestart nodestart-probe; do

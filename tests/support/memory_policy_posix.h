@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-// The mode ("default", "preferred", "bind", "other N" or "unknown"), then its nodes, the first
+// The mode ("default", "preferred", "preferred-many", "bind", "other N" or "unknown", with
+// "+balancing" for NUMA balancing), then its nodes, the first
 // after `before_nodes`, the others after `between_nodes`.
 inline std::string MemoryPolicyText(const char* before_nodes, const char* between_nodes) {
   constexpr unsigned long kBits = 32768;  // the kernel's largest node mask
@@ -18,10 +19,14 @@ inline std::string MemoryPolicyText(const char* before_nodes, const char* betwee
   if (syscall(SYS_get_mempolicy, &mode, nodes.data(), kBits + 1, nullptr, 0UL) != 0) {
     return "unknown";
   }
-  std::string text = mode == MPOL_DEFAULT     ? "default"
-                     : mode == MPOL_PREFERRED ? "preferred"
-                     : mode == MPOL_BIND      ? "bind"
-                                              : "other " + std::to_string(mode);
+  const bool balancing = (mode & MPOL_F_NUMA_BALANCING) != 0;
+  mode &= ~MPOL_F_NUMA_BALANCING;
+  std::string text = mode == MPOL_DEFAULT          ? "default"
+                     : mode == MPOL_PREFERRED      ? "preferred"
+                     : mode == MPOL_PREFERRED_MANY ? "preferred-many"
+                     : mode == MPOL_BIND           ? "bind"
+                                                   : "other " + std::to_string(mode);
+  if (balancing) text += "+balancing";
   const char* separator = before_nodes;
   for (unsigned long node = 0; node < kBits; ++node) {
     if ((nodes[node / kWordBits] >> (node % kWordBits) & 1) != 0) {

@@ -13,6 +13,10 @@ bool UnderWine();
 // which runs the cross-built tests, has none.
 bool MemoryPoliciesWork();
 
+// The policy the tool sets for a preferred node, as the probes name it: "preferred-many+balancing"
+// where the kernel takes NUMA balancing with it (Linux 6.10 on), else "preferred".
+std::string PreferredPolicyName();
+
 #define SKIP_WITHOUT_MEMORY_POLICIES()                                                      \
   if (!MemoryPoliciesWork())                                                                \
   GTEST_SKIP() << "no memory policies here (qemu-user has no set_mempolicy): the tool can " \

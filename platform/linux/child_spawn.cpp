@@ -1,0 +1,123 @@
+#include "platform/linux/child_spawn.h"
+
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>  // environ
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The kernel's signals are numbered 1 to 64, one bit each in its masks. glibc's own calls will
+// not block, reset or name its signals 32 and 33, so the kernel is asked directly.
+constexpr int kKernelSignals = 64;
+constexpr int kBitsPerWord = static_cast<int>(sizeof(unsigned long) * 8);
+
+bool InKernelSet(const sigset_t& set, int signal_number) {
+  const auto* words = reinterpret_cast<const unsigned long*>(&set);
+  const int bit = signal_number - 1;
+  return (words[bit / kBitsPerWord] >> (bit % kBitsPerWord) & 1) != 0;
+}
+
+void SetKernelMask(const void* mask, void* previous) {
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, mask, previous, sizeof(std::uint64_t));
+}
+
+// The files to try for `program`, in turn, as posix_spawnp tries them: the name itself when it
+// has a slash, else each directory of PATH (an empty one is the current directory). None, with
+// `error` set, for a name no file can have.
+std::vector<std::string> Candidates(const std::string& program, int* error) {
+  if (program.find('/') != std::string::npos) return {program};
+  if (program.empty() || program.size() >= NAME_MAX) {
+    *error = program.empty() ? ENOENT : ENAMETOOLONG;
+    return {};
+  }
+  const char* path = std::getenv("PATH");
+  const std::string directories = path != nullptr ? path : "/bin:/usr/bin";
+  std::vector<std::string> files;
+  for (std::size_t at = 0;;) {
+    const std::size_t end = std::min(directories.find(':', at), directories.size());
+    const std::string directory = directories.substr(at, end - at);
+    if (directory.size() < PATH_MAX) {
+      files.push_back(directory.empty() ? program : directory + "/" + program);
+    }
+    if (end == directories.size()) return files;
+    at = end + 1;
+  }
+}
+
+// The child's part, in the tool's memory until the exec: nothing but calls the kernel serves.
+// Returns only if no file could be run, with the errno value to report.
+int BecomeTheProgram(const ChildStart& start, const char* const* files, std::size_t count) {
+  const unsigned long at_default[4] = {};  // the kernel's record: SIG_DFL, no flags, no mask
+  for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
+    if (InKernelSet(*start.defaults, signal_number)) {
+      syscall(SYS_rt_sigaction, signal_number, at_default, nullptr, sizeof(std::uint64_t));
+    }
+  }
+  // Started on the node's CPUs, then free again: the program stays there while the node has
+  // room, and none of its threads is restricted. Should either call fail, it starts as it is.
+  if (start.cpus != nullptr && start.cpus->narrowed &&
+      sched_setaffinity(0, sizeof start.cpus->start, &start.cpus->start) == 0) {
+    sched_setaffinity(0, sizeof start.cpus->own, &start.cpus->own);
+  }
+  SetKernelMask(start.mask, nullptr);
+  bool denied = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    execve(files[i], start.argv, environ);
+    switch (errno) {
+      case EACCES:
+        denied = true;
+        break;
+      case ENOENT:
+      case ESTALE:
+      case ENOTDIR:
+      case ENODEV:
+      case ETIMEDOUT:
+        break;  // not here: the next directory
+      default:
+        return errno;
+    }
+  }
+  return denied ? EACCES : errno;
+}
+
+}  // namespace
+
+int SpawnChild(const ChildStart& start, pid_t* pid) {
+  int error = 0;
+  const std::vector<std::string> candidates = Candidates(start.program, &error);
+  if (candidates.empty()) return error;
+  std::vector<const char*> files;
+  files.reserve(candidates.size());
+  for (const std::string& file : candidates) files.push_back(file.c_str());
+
+  // The child shares the tool's memory until its exec, so no handler may run in it: every
+  // signal is held meanwhile, as posix_spawn holds them.
+  const std::uint64_t every_signal = ~std::uint64_t{0};
+  std::uint64_t mask = 0;
+  SetKernelMask(&every_signal, &mask);
+  volatile int child_error = 0;  // written by the child before it ends, if it cannot exec
+  // vfork, as posix_spawn does it, so that starting costs no copy of the tool's memory.
+  const pid_t child = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
+  if (child == 0) {
+    child_error = BecomeTheProgram(start, files.data(), files.size());
+    _exit(127);
+  }
+  const int vfork_error = errno;
+  SetKernelMask(&mask, nullptr);
+  if (child < 0) return vfork_error;
+  if (child_error != 0) {
+    while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    return child_error;
+  }
+  *pid = child;
+  return 0;
+}
