@@ -5,9 +5,10 @@
 //     FILE     gets the report too, for a console that is not at hand (a detached program)
 //     --watch  then reads the memory for S seconds, telling every half second where it runs,
 //              and where its pages are at the end
-// Prints the pages per node, the processor and node it ran on and, where the system says, the
-// processors it may use and its memory policy. Status 0 once it has measured, wherever the pages
-// are; 1 for a bad argument; 2 when the system could not tell (its reason on standard error).
+// Prints the pages per node, the processor and node it started and ran on and, where the system
+// says, the processors it may use and its memory policy. Status 0 once it has measured, wherever
+// the pages are; 1 for a bad argument; 2 when the system could not tell (its reason on standard
+// error).
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -79,6 +80,7 @@ int Failed(const PlacementFailure& failure) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  const std::string started_on = WhereItRuns();
   std::uint64_t watch_seconds = 0;
   const char kWatch[] = "--watch=";
   const bool watch = argc >= 2 && std::strncmp(argv[1], kWatch, sizeof kWatch - 1) == 0;
@@ -105,7 +107,7 @@ int main(int argc, char* argv[]) {
 
   std::string out = "nodestart-probe: " + std::to_string(mib) + " MiB, " + std::to_string(pages) +
                     " pages of " + std::to_string(page) + " bytes\n" + PagesPerNode(nodes, "") +
-                    "ran on " + WhereItRuns() + "\n";
+                    "started on " + started_on + "\nran on " + WhereItRuns() + "\n";
   const std::string processors = AllowedProcessors();
   if (!processors.empty()) out += "may run on processors " + processors + "\n";
   const std::string policy = MemoryPolicy();

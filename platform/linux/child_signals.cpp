@@ -7,8 +7,9 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -43,21 +44,18 @@ sigset_t NotIgnoredSignals() {
 
 // The parent of `pid`, from /proc; 0 where it cannot be read (the process is gone).
 pid_t ParentOf(pid_t pid) {
-  char path[32];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) return 0;
   char stat[512];  // the pid, the name (16 bytes at most), the state and the parent come first
   const ssize_t got = read(file, stat, sizeof stat - 1);
   close(file);
   if (got <= 0) return 0;
   stat[got] = '\0';
+  // ") S 1234 ...": the parent follows the name and the state.
   const char* after_name = std::strrchr(stat, ')');
-  char state = 0;
-  int parent = 0;
-  return after_name != nullptr && std::sscanf(after_name + 1, " %c %d", &state, &parent) == 2
-             ? static_cast<pid_t>(parent)
-             : 0;
+  if (after_name == nullptr || std::strlen(after_name) < 4) return 0;
+  return static_cast<pid_t>(std::strtol(after_name + 4, nullptr, 10));
 }
 
 // Whether `sender` belongs to the child's tree: a process under the tool (the child, what it

@@ -43,10 +43,9 @@ std::vector<std::string> Candidates(const std::string& program, int* error) {
   std::vector<std::string> files;
   for (std::size_t at = 0;;) {
     const std::size_t end = std::min(directories.find(':', at), directories.size());
-    const std::string directory = directories.substr(at, end - at);
-    if (directory.size() < PATH_MAX) {
-      files.push_back(directory.empty() ? program : directory + "/" + program);
-    }
+    std::string file = directories.substr(at, end - at);
+    if (file.size() < PATH_MAX)
+      files.push_back(file.empty() ? program : file.append("/" + program));
     if (end == directories.size()) return files;
     at = end + 1;
   }
@@ -107,7 +106,9 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
   // vfork, as posix_spawn does it, so that starting costs no copy of the tool's memory.
   const pid_t child = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (child == 0) {
-    child_error = BecomeTheProgram(start, files.data(), files.size());
+    // Only calls the kernel serves, then the exec or _exit.
+    child_error =
+        BecomeTheProgram(start, files.data(), files.size());  // NOLINT(clang-analyzer-unix.Vfork)
     _exit(127);
   }
   const int vfork_error = errno;

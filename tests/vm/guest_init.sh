@@ -31,12 +31,18 @@ report() {  # report OK DESCRIPTION [DETAILS]
   fi
 }
 
-# says pages | node N | cpunode: what the probe's report in $out says, 0 if it does not say it
+# says pages | node N | end N | cpunode | startnode | cpus | samples | samples-on CPU-OR-NODE-PATTERN: what the
+# probe's report in $out says, 0 if it does not say it
 says() {
   case "$1" in
     pages) pattern='s/.*nodestart-probe: [0-9]* MiB, \([0-9]*\) pages of .*/\1/p' ;;
     node) pattern="s/^node $2: \\([0-9]*\\) pages\$/\\1/p" ;;
+    end) pattern="s/^at the end, node $2: \\([0-9]*\\) pages\$/\\1/p" ;;
     cpunode) pattern='s/^ran on processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
+    startnode) pattern='s/^started on processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
+    cpus) pattern='s/^may run on processors //p' ;;
+    samples) printf '%s\n' "$out" | grep -c '^at [0-9]* ms: '; return ;;
+    samples-on) printf '%s\n' "$out" | grep -c "^at [0-9]* ms: $2\$"; return ;;
   esac
   value=$(printf '%s\n' "$out" | sed -n "$pattern")
   echo "${value:-0}"
@@ -51,7 +57,8 @@ first_cpu() {  # the first CPU of a node
 run() {
   out=$("$@" 2>&1)
   status=$?
-  line=$(printf '%s\n' "$out" | grep -E '^(node |not placed|ran on|memory policy)' | tr '\n' ' ')
+  line=$(printf '%s\n' "$out" | grep -E '^(node |not placed|started on|ran on|may run|memory policy|at )' |
+    tr '\n' ' ')
 }
 
 # every_page_on NODE DESCRIPTION: the last run succeeded and all of its pages are on NODE
@@ -92,6 +99,56 @@ finish() {
   poweroff -f
 }
 
+# from_cpu CPU COMMAND...: COMMAND started on CPU, but free to run on any
+all_cpus=$(cat /sys/devices/system/cpu/online)
+from_cpu() {
+  taskset -c "$1" sh -c 'taskset -p -c "$0" $$ >/dev/null && shift && exec "$@"' "$all_cpus" "$@"
+}
+
+# Node 1 has CPUs of its own: the child starts on them, stays there, and has all CPUs again; and
+# where the policy has NUMA balancing, the kernel brings it back when it is moved away.
+if [ -n "${VM_START_CASES:-}" ]; then
+  echo 1 >/proc/sys/kernel/numa_balancing
+  cpu0=$(first_cpu 0)
+  node1_cpus=$(cat /sys/devices/system/node/node1/cpulist)
+  for attempt in 1 2 3; do
+    run from_cpu "$cpu0" nodestart 1 /probe --watch=2 64
+    [ "$status" = 0 ] && [ "$(says samples)" -gt 0 ] &&
+      [ "$(says samples-on "processor [0-9]*, node 1")" = "$(says samples)" ] &&
+      [ "$(says end 1)" = "$(says pages)" ] && [ "$(says cpus)" = "$all_cpus" ]
+    report $? "started from cpu $cpu0 of node 0, unpinned, run $attempt: runs on node 1 all along, every page there, its CPUs $all_cpus again" "$out"
+    echo "# $line"
+  done
+  run taskset -c "$cpu0" nodestart 1 /probe --watch=1 64
+  [ "$status" = 0 ] && [ "$(says samples-on "processor $cpu0, node 0")" = "$(says samples)" ] &&
+    [ "$(says end 1)" = "$(says pages)" ] && [ "$(says cpus)" = "$cpu0" ]
+  report $? "taskset -c $cpu0 nodestart 1: stays on cpu $cpu0, every page on node 1" "$out"
+  for cpu in $(echo "$node1_cpus" | tr -- '-,' '  '); do
+    taskset -c "$cpu" sh -c 'while :; do :; done' &
+  done
+  run from_cpu "$cpu0" nodestart 1 /probe --watch=1 64
+  kill $(jobs -p) 2>/dev/null
+  wait 2>/dev/null
+  [ "$status" = 0 ] && [ "$(says end 1)" = "$(says pages)" ]
+  report $? "node 1's CPUs busy: a preference, not a binding; every page still on node 1" "$out"
+  echo "# $line"
+  if printf '%s\n' "$out" | grep -q '^memory policy: .* with NUMA balancing$'; then
+    from_cpu "$cpu0" nodestart 1 /probe --watch=8 64 >/tmp/moved 2>&1 &
+    while ! pid=$(pidof probe); do sleep 0.1; done
+    sleep 1
+    taskset -p -c "$cpu0" "$pid" >/dev/null && sleep 1 && taskset -p -c "$all_cpus" "$pid" >/dev/null
+    wait
+    out=$(cat /tmp/moved)
+    last=$(printf '%s\n' "$out" | grep '^at [0-9]* ms: ' | tail -n 1)
+    [ "$(says samples-on "processor [0-9]*, node 0")" -gt 0 ] && [ "${last##*, }" = "node 1" ]
+    report $? "moved to cpu $cpu0 for a second, then free: NUMA balancing brings it back to node 1" "$out"
+    echo "# $(printf '%s\n' "$out" | grep '^at [0-9]* ms: ' | sed 's/.*node //' | tr '\n' ' ')"
+  else
+    echo "# no NUMA balancing for a preferred policy on this kernel: no case of a moved child"
+  fi
+  [ "$VM_START_CASES" = only ] && finish
+fi
+
 # A machine of more nodes than a word of the node mask holds: the last ones are in its second.
 if [ -n "${VM_WIDE:-}" ]; then
   for node in $((last - 1)) "$last"; do
@@ -108,6 +165,8 @@ fi
 if [ -n "${VM_MIXED:-}" ]; then
   run nodestart 2 /probe 200
   every_page_on 2 "nodestart 2: 200 MiB all on the memory-only node 2"
+  [ "$(says cpus)" = "$all_cpus" ]
+  report $? "nodestart 2: a node without CPUs leaves the child's CPUs as they were, $all_cpus" "$line"
   run taskset -c 0 nodestart 2 /probe 200
   every_page_on 2 "nodestart 2 pinned to cpu 0 of node 0: still all on node 2"
   run numactl --preferred=2 /probe 200
@@ -142,6 +201,10 @@ for node in $node_ids; do
   every_page_on "$node" "nodestart $node pinned to cpu $cpu of node $other: still all on node $node"
   [ "$(says cpunode)" = "$other" ]
   report $? "pinned run really ran on node $other" "$line"
+
+  run from_cpu "$cpu" nodestart "$node" /probe 16
+  [ "$status" = 0 ] && [ "$(says startnode)" = "$node" ] && [ "$(says cpus)" = "$all_cpus" ]
+  report $? "nodestart $node started from cpu $cpu of node $other, unpinned: the child starts on node $node, free to go" "$line"
 
   run taskset -c "$cpu" /probe "$mib"
   every_page_on "$other" "control: the probe alone on cpu $cpu lands on its own node $other"
