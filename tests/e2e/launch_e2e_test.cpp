@@ -232,6 +232,8 @@ TEST(LaunchEndToEnd, RealToolSetsThePreferredNode) {
   }
 }
 
+// The tool's output is a pipe here, and the child's lines come through it: a console child
+// created without handle inheritance or standard handles of its own writes where the tool does.
 TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
   const std::string tool = BuiltProgram("nodestart_node_stand_in");
   const std::vector<std::string> exit_3 = {kProbe, "--exit=3"};

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs the placement cases (guest_init.sh) in virtual machines on a Debian kernel taken from the
-# archive, and fails if any case fails. x86-64: 2, 4 and 65 NUMA nodes, and one with nodes of
-# memory only and of CPUs only; arm64: 2 nodes, and nodes numbered 0 and 8.
+# archive, and fails if any case fails. x86-64: 2 nodes of 2 CPUs (also under trixie's newer
+# kernel), 4 and 65 NUMA nodes, and one with nodes of memory only and of CPUs only; arm64: 2
+# nodes, and nodes numbered 0 and 8.
 #   run_vm_stage.sh BUILD_DIR [ARCH]  BUILD_DIR holds the static nodestart and nodestart-probe for
 #                                     ARCH: x86_64 (the default) or aarch64
 #   NODESTART_VM_KVM                  auto (default): KVM where a short trial boots, else plain
@@ -35,6 +36,42 @@ download() {
   }
   dpkg-deb -x "$work"/download/*.deb "$2"
   rm -rf "$work/download"
+}
+
+# The archive the machine's own apt takes bookworm from.
+debian_uri() {
+  {
+    cat /etc/apt/sources.list.d/*.sources 2>/dev/null |
+      awk '/^$/ { uri = "" } /^URIs:/ { uri = $2 } /^Suites:/ && / bookworm( |$)/ && uri { print uri; exit }'
+    grep -hE '^deb +(\[[^]]*\] +)?[a-z]+://[^ ]+ +bookworm ' /etc/apt/sources.list \
+      /etc/apt/sources.list.d/*.list 2>/dev/null | sed -E 's/^deb +(\[[^]]*\] +)?([^ ]+).*/\2/'
+  } | head -n 1
+}
+
+# suite_kernel SUITE: the vmlinuz of the kernel that SUITE's linux-image-ARCH depends on, kept in
+# the build folder. apt runs on a configuration of its own there (the machine's archive, SUITE,
+# its own lists and cache), so that the machine's sources and lists stay as they are.
+suite_kernel() {
+  apt_dir=$work/apt-$1
+  if ! ls "$apt_dir"/kernel/boot/vmlinuz-* >/dev/null 2>&1; then
+    uri=$(debian_uri)
+    [ -n "$uri" ] || { echo "FAIL: no Debian archive in the machine's apt sources" >&2; return 1; }
+    rm -rf "$apt_dir" && mkdir -p "$apt_dir/sources" "$apt_dir/lists/partial" "$apt_dir/cache"
+    printf 'Types: deb\nURIs: %s\nSuites: %s\nComponents: main\nSigned-By: %s\n' "$uri" "$1" \
+      /usr/share/keyrings/debian-archive-keyring.gpg >"$apt_dir/sources/$1.sources"
+    set -- -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$apt_dir/sources" \
+      -o Dir::State::Lists="$apt_dir/lists" -o Dir::Cache="$apt_dir/cache" \
+      -o Dir::State::Status=/dev/null -o APT::Architecture="$debian_arch" -o Debug::NoLocking=1 \
+      -o APT::Sandbox::User=root
+    apt-get "$@" -q update >/dev/null
+    package=$(apt-cache "$@" depends "linux-image-$debian_arch" |
+      awk '/Depends: linux-image-/ { print $2; exit }')
+    (cd "$apt_dir" && apt-get "$@" -q download "$package" >/dev/null)
+    dpkg-deb --fsys-tarfile "$apt_dir"/linux-image-*.deb |
+      tar -x -C "$apt_dir" --one-top-level=kernel --wildcards './boot/vmlinuz-*'
+    rm -rf "$apt_dir"/*.deb "$apt_dir/lists" "$apt_dir/cache"
+  fi
+  ls "$apt_dir"/kernel/boot/vmlinuz-* | head -n 1
 }
 
 # The kernel that Debian's linux-image-ARCH depends on now.
@@ -108,8 +145,9 @@ boot_vm() {
   grep -q '^vm: done' "$log"
 }
 
-# run_vm NAME SETTINGS NODE...: boots a machine whose NUMA nodes are given in turn as MIB:CPU
-# (MIB 0: a node without memory; CPU -: a node without a CPU), and hands SETTINGS to its init.
+# run_vm NAME SETTINGS NODE...: boots a machine whose NUMA nodes are given in turn as MIB:CPUS
+# (MIB 0: a node without memory; CPUS one CPU, a range FIRST-LAST, or - for none), and hands
+# SETTINGS to its init. The kernel is $vm_kernel, else the default one.
 run_vm() {
   name=$1 settings=$2
   shift 2
@@ -120,7 +158,7 @@ run_vm() {
     numa_node="node,nodeid=$node"
     if [ "$cpu" != - ]; then
       numa_node="$numa_node,cpus=$cpu"
-      cpus=$((cpus + 1))
+      cpus=$((cpus + ${cpu#*-} - ${cpu%-*} + 1))
     fi
     if [ "$mib" -gt 0 ]; then
       numa="$numa -object memory-backend-ram,id=m$node,size=${mib}M"
@@ -131,7 +169,7 @@ run_vm() {
     node=$((node + 1))
   done
   # shellcheck disable=SC2086 # the NUMA options hold no spaces
-  set -- -m "${total_mib}M" -smp "$cpus" -kernel "$kernel" -initrd "$work/initramfs.gz" \
+  set -- -m "${total_mib}M" -smp "$cpus" -kernel "${vm_kernel:-$kernel}" -initrd "$work/initramfs.gz" \
     -append "console=$console panic=-1 quiet $settings" -nographic -no-reboot $numa
   [ "$arch" = aarch64 ] && set -- -M virt -cpu max "$@"
   vm_started=$(date +%s)
@@ -187,8 +225,13 @@ if [ "$arch" = aarch64 ]; then
   run_vm "arm64, nodes 0 and 8" "VM_MISSING_NODES=1,7,9 $small" 384:0 $(uniform 7 0 0) 384:1 ||
     result=1
 else
-  # shellcheck disable=SC2046 # one word a node
-  run_vm "2 nodes" VM_MISSING_NODES=2,7 $(uniform 2 1024 2) || result=1
+  # Two CPUs a node, so that where the child runs shows; and the same under a kernel of 6.10 or
+  # later, which takes NUMA balancing with a preferred policy.
+  run_vm "2 nodes" "VM_MISSING_NODES=2,7 VM_START_CASES=1" 1024:0-1 1024:2-3 || result=1
+  vm_kernel=$(suite_kernel trixie) || result=1
+  [ -z "$vm_kernel" ] ||
+    run_vm "2 nodes, trixie's kernel" "VM_START_CASES=only" 1024:0-1 1024:2-3 || result=1
+  vm_kernel=""
   # shellcheck disable=SC2046
   run_vm "4 nodes" VM_MISSING_NODES=4 $(uniform 4 1024 4) || result=1
   # shellcheck disable=SC2046
