@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "platform/memory_placement.h"
+#include "probe/probe_size.h"
 
 namespace {
 
-constexpr std::uint64_t kMostMib = 1U << 20;  // a tebibyte
 constexpr std::uint64_t kMostSeconds = 3600;
 
 // A whole number from 1 to `most`.
@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   const std::size_t page = PageSize();
-  const auto pages = static_cast<std::size_t>(mib * 1024 * 1024 / page);
+  const auto pages = static_cast<std::size_t>(PagesOf(mib, page));
   PlacementFailure failure;
   unsigned char* memory = FreshPages(pages, failure);
   if (memory == nullptr) return Failed(failure);
