@@ -2,7 +2,7 @@
 # for every package there (those of the cross builds are packed there first) and those just made,
 # which CPack moves there after this script, in name order.
 set(folder ${CPACK_PACKAGE_DIRECTORY})
-file(GLOB packed ${folder}/*.deb ${folder}/*.zip)
+file(GLOB packed ${folder}/*.deb ${folder}/*.rpm ${folder}/*.zip)
 set(names "")
 foreach(package IN LISTS packed CPACK_PACKAGE_FILES)
   get_filename_component(name ${package} NAME)

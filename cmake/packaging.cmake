@@ -1,5 +1,6 @@
 # Installing and packaging: the tool, its manual page and its documents where each platform keeps
-# them; a Debian package on Linux, a zip on Windows. Versions come from the project's version.
+# them; a Debian package and an RPM package on Linux, a zip on Windows. Versions come from the
+# project's version.
 include(GNUInstallDirs)
 set(NODESTART_MAINTAINER "nodestart developers <nodestart@example.org>")
 
@@ -14,10 +15,12 @@ else()
   # The dates are the build's: SOURCE_DATE_EPOCH's in a reproducible build.
   string(TIMESTAMP NODESTART_RELEASE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
   string(TIMESTAMP NODESTART_MANUAL_DATE "%Y-%m-%d" UTC)
+  string(TIMESTAMP NODESTART_RPM_DATE "%a %b %d %Y" UTC)
   set(generated ${CMAKE_BINARY_DIR}/generated)
   configure_file(man/nodestart.1.in ${generated}/nodestart.1 @ONLY)
   configure_file(man/nodestart-probe.1.in ${generated}/nodestart-probe.1 @ONLY)
   configure_file(packaging/debian-changelog.in ${generated}/changelog @ONLY)
+  configure_file(packaging/rpm-changelog.in ${generated}/rpm-changelog @ONLY)
   configure_file(CHANGELOG.md ${generated}/CHANGELOG.md COPYONLY)
   set(compressed ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
                  ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz)
@@ -52,6 +55,31 @@ else()
   # Statically linked: it depends on nothing.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_STRIP_FILES ON)
+
+  # The same files for RPM-based systems, less lintian's overrides; the license as RPM marks it.
+  list(APPEND CPACK_GENERATOR RPM)
+  set(CPACK_RPM_FILE_NAME RPM-DEFAULT)
+  set(CPACK_RPM_PACKAGE_ARCHITECTURE ${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_RPM_PACKAGE_LICENSE MIT)
+  set(CPACK_RPM_PACKAGE_SUMMARY "Start a program that prefers one NUMA node")
+  set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
+  set(CPACK_RPM_PACKAGE_AUTOREQPROV OFF)
+  set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
+  # The system owns the manual's folders.
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+  set(CPACK_RPM_CHANGELOG_FILE ${generated}/rpm-changelog)
+  set(docdir /usr/${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_RPM_USER_FILELIST "%license ${docdir}/copyright" "%doc ${docdir}/README.md"
+      "%doc ${docdir}/CHANGELOG.md.gz" "%exclude ${docdir}/changelog.gz"
+      "%exclude /usr/${CMAKE_INSTALL_DATADIR}/lintian")
+  # Nothing of the machine that builds it: a fixed build host, SOURCE_DATE_EPOCH as the build
+  # time and as the latest time of every file, no build-id links or debug package of its own.
+  set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${NODESTART_MAINTAINER}
+%define _buildhost reproducible
+%define use_source_date_epoch_as_buildtime 1
+%define clamp_mtime_to_source_date_epoch 1
+%define _build_id_links none
+%define debug_package %{nil}")
 endif()
 # Folders as Debian has them, whatever the umask of the one who packs.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -61,10 +89,11 @@ set(CPACK_PACKAGE_NAME nodestart)
 set(CPACK_PACKAGE_VENDOR "the nodestart authors")
 set(CPACK_PACKAGE_CONTACT ${NODESTART_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "start a program that prefers one NUMA node")
-set(CPACK_PACKAGE_DESCRIPTION "nodestart starts a program as a child whose memory the system takes
-preferably from the NUMA node given, waits for it and prints its exit code. It
-is meant for tuning and benchmarking workloads on machines of several NUMA
-nodes. On Linux it sets the memory policy that numactl --preferred sets.")
+set(CPACK_PACKAGE_DESCRIPTION "nodestart starts a program as a child that prefers the NUMA node
+given, waits for it and prints its exit code. It is meant for tuning and
+benchmarking workloads on machines of several NUMA nodes. On Linux the child
+starts on the node's CPUs and its memory policy prefers the node.")
+set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 # SHA256SUMS beside the packages, once they are all packed.
 set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake)

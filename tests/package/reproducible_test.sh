@@ -36,12 +36,14 @@ release() {
 
 release "$work/first" UTC 022 C
 sleep 1  # a second apart at least, so that a compile time would show
-release "$work/second clone" Pacific/Kiritimati 077 C.UTF-8
+# No space in this path: CPack will not make an RPM under one.
+release "$work/second-clone" Pacific/Kiritimati 077 C.UTF-8
 
 differ=0
-for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.zip windows/nodestart.exe; do
+for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.rpm packages/nodestart-*.zip \
+  windows/nodestart.exe; do
   for first in "$work"/first/build/release/$file; do
-    second="$work/second clone/build/release/${first#"$work"/first/build/release/}"
+    second="$work/second-clone/build/release/${first#"$work"/first/build/release/}"
     if cmp -s "$first" "$second"; then
       echo "same: ${first#"$work"/first/build/release/}"
     else

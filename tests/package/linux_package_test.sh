@@ -1,29 +1,45 @@
 #!/bin/sh
-# Packs the Debian package, checks it with lintian, installs it into a scratch root and runs the
-# installed tool and manual page there.
-#   deb_test.sh BUILD_DIR VERSION ARCH [EMULATOR...]   ARCH as Debian names it; a package for
-#                                                     another architecture runs under EMULATOR
+# Packs the Debian or the RPM package, checks it with lintian or rpmlint, installs it into a
+# scratch root and runs the installed tool and manual pages there.
+#   linux_package_test.sh deb|rpm BUILD_DIR VERSION ARCH [EMULATOR...]
+#     ARCH as the format names it; a package for another architecture runs under EMULATOR
 set -eu
 "$(dirname "$0")/../../scripts/install-deps.sh" linux
-build=$1
-version=$2
-arch=$3
-shift 3
+rpmlint_settings=$(cd "$(dirname "$0")/../../packaging" && pwd)/rpmlint.toml
+format=$1
+build=$2
+version=$3
+arch=$4
+shift 4
 scratch=$(mktemp -d "$build/package-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 
-(cd "$build" && cpack -G DEB -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
-deb=$scratch/nodestart_${version}_$arch.deb
-[ -f "$deb" ] || fail "no $deb"
+generator=$(echo "$format" | tr a-z A-Z)
+(cd "$build" && cpack -G "$generator" -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
+case "$format" in
+  deb) package=$scratch/nodestart_${version}_$arch.deb documents="copyright changelog.gz" ;;
+  rpm) package=$scratch/nodestart-$version-1.$arch.rpm documents=copyright ;;
+  *) fail "no package format $format" ;;
+esac
+[ -f "$package" ] || fail "no $package"
 
-# No errors; the warnings and notes that are left are printed.
-mkdir "$scratch/tmp"  # lintian's temporary files stay with the test's
-TMPDIR=$scratch/tmp lintian --info "$deb" >"$scratch/lintian.log" 2>&1 || true
-cat "$scratch/lintian.log"
-! grep -q '^E: ' "$scratch/lintian.log" || fail "lintian found errors"
+# No errors; the warnings and notes that are left are printed. Their files stay with the test's.
+mkdir "$scratch/tmp"
+if [ "$format" = deb ]; then
+  TMPDIR=$scratch/tmp lintian --info "$package" >"$scratch/lint.log" 2>&1 || true
+  dpkg-deb -x "$package" "$scratch/root"
+else
+  HOME=$scratch/tmp rpmlint -c "$rpmlint_settings" "$package" >"$scratch/lint.log" 2>&1 || true
+  grep -q ' 0 errors' "$scratch/lint.log" || echo "E: rpmlint did not finish" >>"$scratch/lint.log"
+  mkdir "$scratch/root"
+  # Debian's rpm warns on every call that it is not Debian's package manager: shown on failure.
+  rpm -i --root "$scratch/root" --dbpath /rpmdb --nodeps --noscripts --ignorearch "$package" \
+    2>"$scratch/rpm.log" || { cat "$scratch/rpm.log"; fail "rpm could not install $package"; }
+fi
+cat "$scratch/lint.log"
+! grep -Eq '^E: |: E: ' "$scratch/lint.log" || fail "the package check found errors"
 
-dpkg-deb -x "$deb" "$scratch/root"
 tool=$scratch/root/usr/bin/nodestart
 status=0
 out=$("$@" "$tool" 0 /bin/sh -c '"exit 3"') || status=$?
@@ -59,7 +75,7 @@ for page in nodestart nodestart-probe; do
   [ ! -s "$scratch/man-warnings.txt" ] || { cat "$scratch/man-warnings.txt"; fail "man warns"; }
   grep -q "nodestart $version" "$scratch/page.txt" || fail "$page's manual page lacks the version"
 done
-for file in copyright changelog.gz CHANGELOG.md.gz README.md; do
+for file in $documents CHANGELOG.md.gz README.md; do
   [ -f "$scratch/root/usr/share/doc/nodestart/$file" ] || fail "no $file"
 done
-echo "package: $(basename "$deb") installs and runs"
+echo "package: $(basename "$package") installs and runs"
