@@ -11,9 +11,7 @@ build=$2
 version=$3
 arch=$4
 shift 4
-scratch=$(mktemp -d "$build/package-test.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/scratch.sh"
 
 generator=$(echo "$format" | tr a-z A-Z)
 (cd "$build" && cpack -G "$generator" -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }

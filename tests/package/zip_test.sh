@@ -6,9 +6,7 @@ set -eu
 build=$1
 version=$2
 shift 2
-scratch=$(mktemp -d "$build/package-test.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+. "$(dirname "$0")/scratch.sh"
 
 (cd "$build" && cpack -G ZIP -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
 zip=$scratch/nodestart-$version-win64.zip
