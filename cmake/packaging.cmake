@@ -79,6 +79,7 @@ else()
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1
 %define _build_id_links none
+%define _dbpath ${CMAKE_BINARY_DIR}/rpmdb
 %define debug_package %{nil}")
 endif()
 # Folders as Debian has them, whatever the umask of the one who packs.
