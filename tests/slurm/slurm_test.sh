@@ -14,13 +14,10 @@ work=$(mktemp -d "$build/slurm-test.XXXXXX")
 fail() { echo "FAIL: $*"; exit 1; }
 
 stop() {
-  for daemon in slurmd slurmctld munged; do
-    [ -f "$work/$daemon.pid" ] && kill "$(cat "$work/$daemon.pid")" 2>/dev/null
-  done
-  sleep 1
-  for daemon in slurmd slurmctld munged; do
-    [ -f "$work/$daemon.pid" ] && kill -9 "$(cat "$work/$daemon.pid")" 2>/dev/null
-  done
+  for signal in TERM KILL; do
+    for daemon in slurmd slurmctld munged; do kill -"$signal" "$(cat "$work/$daemon.pid")" || true; done
+    sleep 1
+  done 2>/dev/null
   rm -rf "$work"
 }
 trap 'stop' EXIT
@@ -40,7 +37,6 @@ SlurmctldPort=$port
 SlurmdPort=$((port + 1))
 AuthType=auth/munge
 AuthInfo=socket=$work/munge.socket
-CredType=cred/munge
 StateSaveLocation=$work/state
 SlurmdSpoolDir=$work/spool
 SlurmctldPidFile=$work/slurmctld.pid
@@ -50,11 +46,7 @@ SlurmdLogFile=$work/slurmd.log
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
 SelectType=select/cons_tres
-JobAcctGatherType=jobacct_gather/none
-AccountingStorageType=accounting_storage/none
-MpiDefault=none
 ReturnToService=2
-KillWait=5
 NodeName=$host CPUs=$(nproc) State=UNKNOWN
 PartitionName=test Nodes=ALL Default=YES OverSubscribe=YES MaxTime=INFINITE State=UP
 CONF
@@ -83,13 +75,9 @@ count() { printf '%s\n' "$1" | grep -c -- "$2" || true; }
 
 # The README's per-task recipe: each task prefers the node of its local id.
 nodes=$(ls -d /sys/devices/system/node/node[0-9]* | wc -l)
-out=$(srun -n 2 sh -c "exec '$tool' \$((SLURM_LOCALID % $nodes)) '$probe' --exit=0") ||
-  fail "srun -n 2: $out"
-for task in 0 1; do
-  [ "$(count "$out" "Preferred NUMA node: $((task % nodes))\$")" = "$([ "$nodes" = 1 ] && echo 2 || echo 1)" ] ||
-    fail "task $task's summary: $out"
-done
-[ "$(count "$out" '^ Child process exited with code 0$')" = 2 ] || fail "srun -n 2, two ends: $out"
+out=$(srun -n 2 sh -c "exec '$tool' \$((SLURM_LOCALID % $nodes)) '$probe' --exit=0") &&
+  [ "$(count "$out" "Preferred NUMA node: 0\$")" = "$((nodes == 1 ? 2 : 1))" ] &&
+  [ "$(count "$out" '^ Child process exited with code 0$')" = 2 ] || fail "srun -n 2: $out"
 echo "ok - srun -n 2: each task's summary with its node, and its end"
 
 # The README's wrapper carries the program's own code out to srun.
@@ -102,10 +90,8 @@ echo "ok - the wrapper carries the program's code 3 out to srun"
 # scancel during a run: every task's program hears it, and each tool reports the program's end.
 srun -n 2 sh -c "exec '$tool' 0 '$probe' --ready --catch=15 --until-caught --run-ms=20000 --exit=9" \
   >"$work/cancelled.txt" 2>&1 &
-waited=0
-while [ "$(count "$(cat "$work/cancelled.txt")" '^probe ready$')" != 2 ]; do
-  [ "$waited" -lt 200 ] || fail "the tasks never got ready: $(cat "$work/cancelled.txt")"
-  sleep 0.1 && waited=$((waited + 1))
+for wait in $(seq 200); do
+  [ "$(count "$(cat "$work/cancelled.txt")" '^probe ready$')" = 2 ] && break || sleep 0.1
 done
 scancel "$(squeue -h -o %i | head -n 1)"
 wait || true
