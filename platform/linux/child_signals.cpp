@@ -1,6 +1,5 @@
 #include "platform/linux/child_signals.h"
 
-#include <fcntl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,8 +7,9 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+
+#include "platform/linux/kernel_lists.h"
 
 namespace {
 
@@ -44,18 +44,13 @@ sigset_t NotIgnoredSignals() {
 
 // The parent of `pid`, from /proc; 0 where it cannot be read (the process is gone).
 pid_t ParentOf(pid_t pid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return 0;
-  char stat[512];  // the pid, the name (16 bytes at most), the state and the parent come first
-  const ssize_t got = read(file, stat, sizeof stat - 1);
-  close(file);
-  if (got <= 0) return 0;
-  stat[got] = '\0';
-  // ") S 1234 ...": the parent follows the name and the state.
-  const char* after_name = std::strrchr(stat, ')');
-  if (after_name == nullptr || std::strlen(after_name) < 4) return 0;
-  return static_cast<pid_t>(std::strtol(after_name + 4, nullptr, 10));
+  std::string stat;
+  if (!ReadFirstLine("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
+  // "1234 (name) S 1: the parent follows the name, which may hold any byte, and the state.
+  const std::size_t after_name = stat.rfind(')');
+  return after_name == std::string::npos || stat.size() < after_name + 4
+             ? 0
+             : static_cast<pid_t>(std::strtol(stat.c_str() + after_name + 4, nullptr, 10));
 }
 
 // Whether `sender` belongs to the child's tree: a process under the tool (the child, what it
