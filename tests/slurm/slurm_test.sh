@@ -97,7 +97,8 @@ scancel "$(squeue -h -o %i | head -n 1)"
 wait || true
 out=$(cat "$work/cancelled.txt")
 [ "$(count "$out" '^ Child process exited with code 9$')" = 2 ] || fail "scancel: $out"
-heard=$(printf '%s\n' "$out" | sed -n 's/^caught 15 x\([0-9]*\)$/\1/p' | tr '\n' ' ' | sed 's/ $//')
+# The tool's "Waiting" line has no end of its own, so a line of the program's may follow it.
+heard=$(printf '%s\n' "$out" | sed -n 's/^.*caught 15 x\([0-9]*\)$/\1/p' | tr '\n' ' ' | sed 's/ $//')
 [ "$(echo "$heard" | wc -w)" = 2 ] && ! echo "$heard" | grep -qw 0 || fail "scancel: $out"
 echo "ok - scancel reaches both tasks' programs (SIGTERM heard: $heard times), each reports code 9"
 
