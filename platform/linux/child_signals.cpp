@@ -10,12 +10,9 @@
 #include <string>
 
 #include "platform/linux/kernel_lists.h"
+#include "platform/linux/kernel_signal_set.h"
 
 namespace {
-
-// The kernel's signals are numbered 1 to 64, one bit each in its masks.
-constexpr int kKernelSignals = 64;
-constexpr int kBitsPerWord = static_cast<int>(sizeof(unsigned long) * 8);
 
 // Asks the kernel directly: glibc's sigaction refuses to speak of its own signals, 32 and 33.
 bool IgnoredNow(int signal_number) {
@@ -27,17 +24,12 @@ bool IgnoredNow(int signal_number) {
 }
 
 // Every signal the tool does not ignore, for the child to start at its default action, as exec
-// would have it, glibc's own signals 32 and 33 among them. glibc's sigaddset will not name those
-// two, so the set is written as the kernel reads it.
+// would have it, glibc's own signals 32 and 33 among them.
 sigset_t NotIgnoredSignals() {
   sigset_t set;
   sigemptyset(&set);
-  auto* words = reinterpret_cast<unsigned long*>(&set);
   for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
-    if (!IgnoredNow(signal_number)) {
-      const int bit = signal_number - 1;
-      words[bit / kBitsPerWord] |= 1UL << (bit % kBitsPerWord);
-    }
+    if (!IgnoredNow(signal_number)) AddToKernelSet(set, signal_number);
   }
   return set;
 }

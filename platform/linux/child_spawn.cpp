@@ -12,19 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/kernel_signal_set.h"
+
 namespace {
 
-// The kernel's signals are numbered 1 to 64, one bit each in its masks. glibc's own calls will
-// not block, reset or name its signals 32 and 33, so the kernel is asked directly.
-constexpr int kKernelSignals = 64;
-constexpr int kBitsPerWord = static_cast<int>(sizeof(unsigned long) * 8);
-
-bool InKernelSet(const sigset_t& set, int signal_number) {
-  const auto* words = reinterpret_cast<const unsigned long*>(&set);
-  const int bit = signal_number - 1;
-  return (words[bit / kBitsPerWord] >> (bit % kBitsPerWord) & 1) != 0;
-}
-
+// glibc's sigprocmask will not block its signals 32 and 33, so the kernel is asked directly.
 void SetKernelMask(const void* mask, void* previous) {
   syscall(SYS_rt_sigprocmask, SIG_SETMASK, mask, previous, sizeof(std::uint64_t));
 }
