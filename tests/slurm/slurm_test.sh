@@ -90,16 +90,16 @@ echo "ok - the wrapper carries the program's code 3 out to srun"
 # scancel during a run: every task's program hears it, and each tool reports the program's end.
 srun -n 2 sh -c "exec '$tool' 0 '$probe' --ready --catch=15 --until-caught --run-ms=20000 --exit=9" \
   >"$work/cancelled.txt" 2>&1 &
+# The tool's "Waiting" line has no end of its own, so a line of the program's may follow it.
 for wait in $(seq 200); do
-  [ "$(count "$(cat "$work/cancelled.txt")" '^probe ready$')" = 2 ] && break || sleep 0.1
+  [ "$(count "$(cat "$work/cancelled.txt")" 'probe ready$')" = 2 ] && break || sleep 0.1
 done
 scancel "$(squeue -h -o %i | head -n 1)"
 wait || true
 out=$(cat "$work/cancelled.txt")
-[ "$(count "$out" '^ Child process exited with code 9$')" = 2 ] || fail "scancel: $out"
-# The tool's "Waiting" line has no end of its own, so a line of the program's may follow it.
+[ "$(count "$out" '^ Child process exited with code 9$')" = 2 ] || fail "scancel, the ends: $out"
 heard=$(printf '%s\n' "$out" | sed -n 's/^.*caught 15 x\([0-9]*\)$/\1/p' | tr '\n' ' ' | sed 's/ $//')
-[ "$(echo "$heard" | wc -w)" = 2 ] && ! echo "$heard" | grep -qw 0 || fail "scancel: $out"
+[ "$(echo "$heard" | wc -w)" = 2 ] && ! echo "$heard" | grep -qw 0 || fail "scancel, heard: $out"
 echo "ok - scancel reaches both tasks' programs (SIGTERM heard: $heard times), each reports code 9"
 
 # sbatch of a two-line script: the tool's output lands in the job's file.
