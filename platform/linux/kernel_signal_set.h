@@ -5,17 +5,16 @@
 #include <signal.h>
 
 constexpr int kKernelSignals = 64;
+constexpr int kBitsPerSetWord = static_cast<int>(sizeof(unsigned long) * 8);
 
 inline bool InKernelSet(const sigset_t& set, int signal_number) {
-  constexpr int bits_per_word = static_cast<int>(sizeof(unsigned long) * 8);
   const auto* words = reinterpret_cast<const unsigned long*>(&set);
   const int bit = signal_number - 1;
-  return (words[bit / bits_per_word] >> (bit % bits_per_word) & 1) != 0;
+  return (words[bit / kBitsPerSetWord] >> (bit % kBitsPerSetWord) & 1) != 0;
 }
 
 inline void AddToKernelSet(sigset_t& set, int signal_number) {
-  constexpr int bits_per_word = static_cast<int>(sizeof(unsigned long) * 8);
   auto* words = reinterpret_cast<unsigned long*>(&set);
   const int bit = signal_number - 1;
-  words[bit / bits_per_word] |= 1UL << (bit % bits_per_word);
+  words[bit / kBitsPerSetWord] |= 1UL << (bit % kBitsPerSetWord);
 }
