@@ -219,8 +219,7 @@ result=0
 if [ "$arch" = aarch64 ]; then
   # Page-touching is slow here: small probes, and nodes small enough to spill over.
   small="VM_PROBE_MIB=32 VM_SPILL_MIB=450"
-  # Two CPUs a node, so that the start on a node is checked (see guest_init.sh): with one, the
-  # child was seen to start off its node in 2 of 3 runs.
+  # Two CPUs a node, so that where the child starts shows (see guest_init.sh).
   run_vm "arm64, 2 nodes" "VM_MISSING_NODES=2,7 $small" 384:0-1 384:2-3 || result=1
   # Firmware may number nodes sparsely: nodes 1 to 7 declared empty leave nodes 0 and 8.
   # shellcheck disable=SC2046 # one word a node
