@@ -37,7 +37,7 @@ sigset_t NotIgnoredSignals() {
 // The parent of `pid`, from /proc; 0 where it cannot be read (the process is gone).
 pid_t ParentOf(pid_t pid) {
   std::string stat;
-  if (!ReadFirstLine("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
+  if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
   // "1234 (name) S 1: the parent follows the name, which may hold any byte, and the state.
   const std::size_t after_name = stat.rfind(')');
   return after_name == std::string::npos || stat.size() < after_name + 4
@@ -55,26 +55,38 @@ bool InChildsTree(pid_t sender, pid_t child) {
   return up == tool;  // PID 1 too, when the tool is the first process of its namespace
 }
 
-// Whether a signal is the child's to hear from the tool. One from the terminal (SI_KERNEL) went
-// to the whole foreground process group, the child with it; one from the child's own tree was
-// sent by the child's side, which does not signal itself through its parent. Everything else,
-// the tool's own process group included (a harness that leads it and stops the tool alone),
-// goes on. A sender in another PID namespace (a container runtime) shows as pid 0: an outsider.
+// Whether a signal is the child's to hear from the tool: all but those the child's own tree
+// sent, which does not signal itself through its parent. A sender in another PID namespace (a
+// container runtime) shows as pid 0: an outsider. What the kernel sends (the terminal's keys and
+// hangup, an alarm) went to the tool's group or to the tool alone, never to the child's group.
 bool ForTheChild(const siginfo_t& info, pid_t child) {
-  if (info.si_code != SI_USER && info.si_code != SI_QUEUE && info.si_code != SI_TKILL) {
-    return false;
-  }
+  if (info.si_code != SI_USER && info.si_code != SI_QUEUE && info.si_code != SI_TKILL) return true;
   return info.si_pid == 0 || !InChildsTree(info.si_pid, child);
 }
 
-// Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that
-// has ended under the tool, which nobody else would: the kernel hands them all to that process.
-// Gives `child` once it has ended, 0 while it runs, or -1 with errno.
+// Whom a relayed signal reaches: the child's group where the signal stands for one to a
+// terminal's foreground group (the terminal's keys, a resumed job), else the child alone, as the
+// tool alone got it (a sender's kill, an alarm, the hangup of a session's leader).
+pid_t RelayTarget(int signal_number, const siginfo_t& info, pid_t child) {
+  if (signal_number == SIGCONT) return -child;
+  if (info.si_code != SI_KERNEL || signal_number == SIGALRM) return child;
+  return signal_number == SIGHUP && getsid(0) == getpid() ? child : -child;
+}
+
+// Whether SIGCONT is waiting for the tool: it has been continued.
+bool ContinuePending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+}
+
+// Collects the end or stop of `child`, and, as the first process of a PID namespace, of any orphan
+// that has ended under the tool, which nobody else would: the kernel hands them all to that
+// process. Gives `child` once it has ended or stopped, 0 while it runs, or -1 with errno.
 pid_t Reap(pid_t child, int* status, bool reaps_orphans) {
-  if (!reaps_orphans) return waitpid(child, status, WNOHANG);
+  if (!reaps_orphans) return waitpid(child, status, WNOHANG | WUNTRACED);
   for (;;) {
     int any_status = 0;
-    const pid_t ended = waitpid(-1, &any_status, WNOHANG);
+    const pid_t ended = waitpid(-1, &any_status, WNOHANG | WUNTRACED);
     if (ended <= 0) return ended;
     if (ended == child) {
       *status = any_status;
@@ -98,12 +110,14 @@ ChildSignals ChildSignals::Hold() {
   // SIGPIPE too, so that one sent to the tool cannot end it while the child runs.
   sigset_t blocked = signals.waited_;
   if (sigismember(&not_ignored, SIGPIPE) == 1) sigaddset(&blocked, SIGPIPE);
+  sigaddset(&blocked, SIGTTOU);
   sigprocmask(SIG_BLOCK, &blocked, &signals.original_mask_);
   // With SIGCHLD ignored the kernel would discard the child's exit status. The child then starts
   // with SIGCHLD at its default, which POSIX allows exec to do as well.
   signals.sigchld_was_ignored_ = sigismember(&not_ignored, SIGCHLD) != 1;
   if (signals.sigchld_was_ignored_) static_cast<void>(signal(SIGCHLD, SIG_DFL));
   signals.reaps_orphans_ = getpid() == 1;
+  signals.terminal_ = ChildTerminal::OfTheTool();
   return signals;
 }
 
@@ -116,15 +130,66 @@ int ChildSignals::Wait(pid_t child, int* status) const {
   // SIGCHLD has been held since before the child existed, so no end can pass unnoticed between
   // the look and the wait for the next signal.
   for (;;) {
-    const pid_t ended = Reap(child, status, reaps_orphans_);
-    if (ended == child) return 0;
-    if (ended < 0 && errno != EINTR) return errno;
+    const pid_t changed = Reap(child, status, reaps_orphans_);
+    if (changed == child && !WIFSTOPPED(*status)) {
+      terminal_.TakeBackFrom(child);
+      return 0;
+    }
+    if (changed == child) FollowStop(child, WSTOPSIG(*status));
+    if (changed < 0 && errno != EINTR) return errno;
+    if (changed != 0) continue;
     siginfo_t info;
     const int signal_number = sigwaitinfo(&waited_, &info);
     if (signal_number < 0 && errno != EINTR) return errno;
     if (signal_number > 0 && sigismember(&relayed_, signal_number) == 1 &&
         ForTheChild(info, child)) {
-      kill(child, signal_number);
+      Relay(child, signal_number, info);
     }
   }
+}
+
+void ChildSignals::Relay(pid_t child, int signal_number, const siginfo_t& info) const {
+  if (signal_number == SIGCONT) {
+    Resume(child);
+    return;
+  }
+  const pid_t target = RelayTarget(signal_number, info, child);
+  // A child that has left its group is still reached itself.
+  if (kill(target, signal_number) != 0 && target != child) kill(child, signal_number);
+}
+
+// Started directly, the program would have stopped in the tool's place: so the tool stops too,
+// by the same signal, and the shell sees its job stop. When the child held the terminal, the
+// stop was the terminal's, which reaches the whole foreground job: the tool's group.
+void ChildSignals::FollowStop(pid_t child, int signal_number) const {
+  // A job brought back to the foreground (fg) while its child was reading the terminal: the
+  // child takes the terminal and goes on, as it would started directly.
+  if (signal_number == SIGTTIN || signal_number == SIGTTOU) {
+    terminal_.GiveTo(child);
+    if (terminal_.HeldBy(child)) {
+      Resume(child);
+      return;
+    }
+  }
+  const bool job_stop = terminal_.HeldBy(child);
+  terminal_.TakeBackFrom(child);
+  if (signal_number != SIGSTOP && !InKernelSet(child_defaults_, signal_number)) {
+    signal_number = SIGSTOP;  // the tool ignores that one
+  }
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, signal_number);
+  sigset_t mask;
+  kill(job_stop ? 0 : getpid(), signal_number);
+  // Held, it acts once the mask lets it through: the tool stops here until it is continued.
+  sigprocmask(SIG_UNBLOCK, &only, &mask);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  // Nothing to wait for if the kernel discarded the stop, as it does in an orphaned process
+  // group (a session's leader under setsid): the child then goes on, as it would have there.
+  if (!ContinuePending()) Resume(child);
+}
+
+void ChildSignals::Resume(pid_t child) const {
+  terminal_.GiveTo(child);
+  if (kill(-child, SIGCONT) != 0) kill(child, SIGCONT);
 }

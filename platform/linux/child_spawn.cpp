@@ -1,5 +1,6 @@
 #include "platform/linux/child_spawn.h"
 
+#include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>  // environ
@@ -26,7 +27,7 @@ void SetKernelMask(const void* mask, void* previous) {
 // `error` set, for a name no file can have.
 std::vector<std::string> Candidates(const std::string& program, int* error) {
   if (program.find('/') != std::string::npos) return {program};
-  if (program.empty() || program.size() >= NAME_MAX) {
+  if (program.empty() || program.size() > NAME_MAX) {
     *error = program.empty() ? ENOENT : ENAMETOOLONG;
     return {};
   }
@@ -45,7 +46,17 @@ std::vector<std::string> Candidates(const std::string& program, int* error) {
 
 // The child's part, in the tool's memory until the exec: nothing but calls the kernel serves.
 // Returns only if no file could be run, with the errno value to report.
-int BecomeTheProgram(const ChildStart& start, const char* const* files, std::size_t count) {
+int BecomeTheProgram(const ChildStart& start, pid_t tool, const char* const* files,
+                     std::size_t count) {
+  // Killed with the tool, however the tool ends (a harness's SIGKILL, the OOM killer), as a
+  // program started directly would have been; and not started at all if the tool is gone already.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != tool) kill(getpid(), SIGKILL);
+  // A group of its own: what is sent to the tool's group can then be told from what is sent to
+  // the tool alone, and the terminal's keys reach the program as they would started directly.
+  const pid_t tool_group = getpgrp();
+  setpgid(0, 0);
+  if (start.terminal >= 0) tcsetpgrp(start.terminal, getpid());
   const unsigned long at_default[4] = {};  // the kernel's record: SIG_DFL, no flags, no mask
   for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
     if (InKernelSet(*start.defaults, signal_number)) {
@@ -59,8 +70,9 @@ int BecomeTheProgram(const ChildStart& start, const char* const* files, std::siz
     sched_setaffinity(0, sizeof start.cpus->own, &start.cpus->own);
   }
   SetKernelMask(start.mask, nullptr);
+  int error = 0;  // one that no other directory would change
   bool denied = false;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < count && error == 0; ++i) {
     execve(files[i], start.argv, environ);
     switch (errno) {
       case EACCES:
@@ -73,10 +85,13 @@ int BecomeTheProgram(const ChildStart& start, const char* const* files, std::siz
       case ETIMEDOUT:
         break;  // not here: the next directory
       default:
-        return errno;
+        error = errno;
     }
   }
-  return denied ? EACCES : errno;
+  if (error == 0) error = denied ? EACCES : errno;
+  // No program to run: the foreground goes back to the tool's group, which reports the failure.
+  if (start.terminal >= 0) tcsetpgrp(start.terminal, tool_group);
+  return error;
 }
 
 }  // namespace
@@ -94,13 +109,14 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
   const std::uint64_t every_signal = ~std::uint64_t{0};
   std::uint64_t mask = 0;
   SetKernelMask(&every_signal, &mask);
+  const pid_t tool = getpid();
   volatile int child_error = 0;  // written by the child before it ends, if it cannot exec
   // vfork, as posix_spawn does it, so that starting costs no copy of the tool's memory.
   const pid_t child = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (child == 0) {
     // Only calls the kernel serves, then the exec or _exit.
-    child_error =
-        BecomeTheProgram(start, files.data(), files.size());  // NOLINT(clang-analyzer-unix.Vfork)
+    child_error = BecomeTheProgram(start, tool, files.data(),
+                                   files.size());  // NOLINT(clang-analyzer-unix.Vfork)
     _exit(127);
   }
   const int vfork_error = errno;

@@ -7,19 +7,24 @@
 #include <cerrno>
 #include <cstdlib>
 
-bool ReadFirstLine(const std::string& path, std::string& line) {
+bool ReadWholeFile(const std::string& path, std::string& text) {
   const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) return false;
-  line.clear();
+  text.clear();
   char buffer[4096];
   ssize_t got = 0;
   while ((got = read(file, buffer, sizeof buffer)) != 0) {
     if (got < 0 && errno != EINTR) break;
-    if (got > 0) line.append(buffer, static_cast<std::size_t>(got));
+    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
   }
   close(file);
-  line.resize(std::min(line.find('\n'), line.size()));
   return got == 0;
+}
+
+bool ReadFirstLine(const std::string& path, std::string& line) {
+  if (!ReadWholeFile(path, line)) return false;
+  line.resize(std::min(line.find('\n'), line.size()));
+  return true;
 }
 
 std::vector<unsigned long> NumberList(const std::string& list, unsigned long most) {

@@ -1,11 +1,15 @@
-// The kernel's small text files under /sys, and the lists of numbers it writes there ("0-2,8").
+// The kernel's small text files under /sys and /proc, and the lists of numbers it writes there
+// ("0-2,8").
 #pragma once
 
 #include <string>
 #include <vector>
 
-// The first line of a file; false if it cannot be read. Plain reads: streams would double the
-// size of the static tool and of what it keeps resident while it waits.
+// A file of the kernel's, whole; false if it cannot be read. Plain reads: streams would double
+// the size of the static tool and of what it keeps resident while it waits.
+bool ReadWholeFile(const std::string& path, std::string& text);
+
+// The first line of such a file; false if it cannot be read.
 bool ReadFirstLine(const std::string& path, std::string& line);
 
 // A list as the kernel writes it ("0-2,8"), in its order; numbers above `most` are left out.

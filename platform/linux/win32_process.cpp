@@ -144,8 +144,8 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     const bool first = children.empty();
     const ChildSignals signals = first ? ChildSignals::Hold() : children.front().signals;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
-    const ChildStart start = {program.c_str(), argv.data(), &signals.ChildMask(),
-                              &signals.ChildDefaults(), &cpus};
+    const ChildStart start = {program.c_str(),          argv.data(), &signals.ChildMask(),
+                              &signals.ChildDefaults(), &cpus,       signals.TerminalForTheChild()};
     pid_t pid = 0;
     if (const int error = SpawnChild(start, &pid)) {
       if (first) signals.Release();

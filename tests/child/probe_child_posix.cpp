@@ -4,10 +4,11 @@
 //   --exit=N --signal=N --policy   as above
 //   --status          prints its signal mask, ignored signals, process group, session and files
 //   --catch=N         counts signal N (may repeat); "caught N xCOUNT" is printed at the end
-//   --ready           prints "probe ready" once set up
+//   --ready           prints its pid and "probe ready" once set up
+//   --own-group       makes a process group of its own, as timeout and job runners do
 //   --signal-parent=N sends signal N to its parent once ready
 //   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
-//   --mark=PATH       writes "ended" to PATH as it ends
+//   --mark=PATH       writes what it caught and "ended" to PATH as it ends, before it prints
 //   --orphan          leaves, before it is ready, a process of its own that ends 100 ms later
 #include <dirent.h>
 #include <sys/wait.h>
@@ -91,6 +92,7 @@ int main(int argc, char* argv[]) {
   bool status = false;
   bool until_caught = false;
   bool orphan = false;
+  bool own_group = false;
   std::vector<int> catches;
   const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -107,7 +109,9 @@ int main(int argc, char* argv[]) {
     status = status || std::strcmp(argv[i], "--status") == 0;
     until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;
     orphan = orphan || std::strcmp(argv[i], "--orphan") == 0;
+    own_group = own_group || std::strcmp(argv[i], "--own-group") == 0;
   }
+  if (own_group) setpgid(0, 0);
   if (orphan) {
     const pid_t middle = fork();
     if (middle == 0) {
@@ -118,7 +122,7 @@ int main(int argc, char* argv[]) {
   }
   if (status) out += SignalStatus();
   for (const int catch_number : catches) static_cast<void>(std::signal(catch_number, Count));
-  if (ready) out += "probe ready\n";
+  if (ready) out += "pid:" + std::to_string(getpid()) + "\nprobe ready\n";
   Print(out);
   if (parent_signal != 0) kill(getppid(), parent_signal);
 
@@ -137,8 +141,9 @@ int main(int argc, char* argv[]) {
     summary += "caught " + std::to_string(catch_number) + " x" +
                std::to_string(caught[catch_number]) + "\n";
   }
+  // A hung-up terminal fails the print: the mark comes first.
+  if (mark != nullptr) std::ofstream(mark) << summary << "ended\n";
   if (!summary.empty()) Print(summary);
-  if (mark != nullptr) std::ofstream(mark) << "ended\n";
   if (signal_number != 0) {
     static_cast<void>(std::signal(signal_number, SIG_DFL));
     static_cast<void>(std::raise(signal_number));

@@ -82,6 +82,13 @@ testing::AssertionResult RunAtTerminal(TerminalSession& terminal, const std::str
   return testing::AssertionSuccess();
 }
 
+// The probe alone, typed at a shell, with `probe_arguments`.
+std::string TypedDirectly(const std::vector<std::string>& probe_arguments) {
+  std::string command = "'" + kProbe + "'";
+  for (const std::string& argument : probe_arguments) command += " '" + argument + "'";
+  return command;
+}
+
 TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
   SKIP_WITHOUT_MEMORY_POLICIES();
   const struct {
@@ -90,6 +97,7 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
     std::vector<std::string> probe;
     std::string child_shows;
     int code;
+    std::string setup = "";  // typed before the command
   } cases[] = {
       {"Ctrl+C, trapped, exit 7",
        "\x03",
@@ -108,38 +116,74 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
        0},
       {"Ctrl+C, the child dies by it", "\x03", {}, "", 130},
       {"Ctrl+\\, the child dies by it", "\x1c", {}, "", 131},
+      {"Ctrl+C, the program makes a process group of its own",
+       "\x03",
+       {"--own-group", "--catch=2", "--until-caught", "--exit=7"},
+       Caught(SIGINT, 1),
+       7},
+      {"Ctrl+C, with stty tostop", "\x03", {}, "", 130, "stty tostop; "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> probe = {"--ready", "--run-ms=10000"};
+    probe.insert(probe.end(), c.probe.begin(), c.probe.end());
+    for (const bool directly : {true, false}) {
+      SCOPED_TRACE(directly ? "started directly" : "under the tool");
+      TerminalSession terminal;
+      ShellResult result;
+      const std::string command = directly ? TypedDirectly(probe) : Typed(probe);
+      // Typed after the key: an interactive shell drops the rest of a line whose command died of
+      // Ctrl+C.
+      ASSERT_TRUE(RunAtTerminal(terminal, c.setup + command + "\n",
+                                {c.key, "", "echo \"<status $?>\"\n", ""}, result));
+      EXPECT_NE(result.screen.find(c.child_shows), std::string::npos) << result.screen;
+      if (directly) {
+        EXPECT_EQ(result.status, std::to_string(c.code));
+        continue;
+      }
+      EXPECT_NE(result.screen.find("\n Waiting for child process to exit ..."), std::string::npos);
+      // The exit line last, then the shell's prompt.
+      const std::size_t end = result.screen.rfind("\n Child process exited");
+      EXPECT_EQ(result.screen.substr(std::min(end, result.screen.size())),
+                ExitLine(c.code) + "\n$ ");
+      EXPECT_EQ(result.status, "0");
+    }
+  }
+}
+
+TEST(SignalsEndToEnd, CtrlZStopsBothAndFgOrBgResumesTheWait) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  // The shell's "fg" shows the status of the job it resumed; after "bg", "wait" does.
+  const std::vector<std::string> fg = {"\x1a", "Stopped", std::string("fg") + kShowStatus, ""};
+  const std::vector<std::string> bg = {
+      "\x1a", "Stopped", "bg\n", "Child process exited", std::string("wait %1") + kShowStatus, ""};
+  const struct {
+    const char* name;
+    std::vector<std::string> keys;
+    std::vector<std::string> probe;
+    int code;
+  } cases[] = {
+      {"fg", fg, {"--until-caught", "--exit=5"}, 5},
+      {"fg, the program makes a process group of its own",
+       fg,
+       {"--own-group", "--until-caught", "--exit=5"},
+       5},
+      {"bg, then the child ends in the background", bg, {"--run-ms=1500"}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     TerminalSession terminal;
-    std::vector<std::string> probe = {"--ready", "--run-ms=10000"};
+    std::vector<std::string> probe = {"--ready", "--run-ms=10000", "--catch=18"};
     probe.insert(probe.end(), c.probe.begin(), c.probe.end());
     ShellResult result;
-    ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + kShowStatus, {c.key, "Child process exited"},
-                              result));
-    EXPECT_NE(result.screen.find(c.child_shows), std::string::npos) << result.screen;
-    EXPECT_EQ(result.screen.substr(result.screen.rfind('\n', result.screen.size() - 2)),
-              ExitLine(c.code) + "\n");
+    ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + "\n", c.keys, result));
+    const std::size_t stopped = result.screen.find("Stopped");
+    EXPECT_EQ(result.screen.find("Child process exited"), result.screen.rfind(ExitLine(c.code)) + 2)
+        << "the end only, once: " << result.screen;
+    EXPECT_LT(stopped, result.screen.find("Child process exited"));
+    EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
     EXPECT_EQ(result.status, "0");
   }
-}
-
-TEST(SignalsEndToEnd, CtrlZStopsBothAndFgResumesTheWait) {
-  SKIP_WITHOUT_MEMORY_POLICIES();
-  TerminalSession terminal;
-  const std::vector<std::string> probe = {"--ready", "--run-ms=10000", "--catch=18",
-                                          "--until-caught", "--exit=5"};
-  ShellResult result;
-  // The shell's "fg" shows the status of the job it resumed.
-  ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + "\n",
-                            {"\x1a", "Stopped", std::string("fg") + kShowStatus, "caught 18"},
-                            result));
-  const std::size_t stopped = result.screen.find("Stopped");
-  EXPECT_EQ(result.screen.find("Child process exited"), result.screen.rfind(ExitLine(5)) + 2)
-      << "the end only, once: " << result.screen;
-  EXPECT_LT(stopped, result.screen.find("Child process exited"));
-  EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
-  EXPECT_EQ(result.status, "0");
 }
 
 // The tool as a job of its own, as a shell with job control starts it.
@@ -182,10 +226,13 @@ enum class Sender {
   kMemberOfItsGroup,   // another process of the tool's group
   kTimeoutForeground,  // timeout --foreground, which signals the tool alone
   kScriptWithoutJobs,  // sh -c 'nodestart ... & ...; kill $!'
+  kWholeGroup,         // kill -TERM -PGID: the tool's group, the tool a job of its own
+  kAlarmBeforeExec,    // an alarm armed, then the tool exec'd: the kernel signals the tool
 };
 
-const char* const kSenderNames[] = {"an outsider", "outside its PID namespace", "its parent",
-                                    "its group",   "timeout --foreground",      "a script"};
+const char* const kSenderNames[] = {
+    "an outsider", "outside its PID namespace", "its parent", "its group", "timeout --foreground",
+    "a script",    "kill to a group",           "an alarm"};
 
 TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
   SKIP_WITHOUT_MEMORY_POLICIES();
@@ -204,7 +251,8 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
       {SIGHUP, Sender::kPidNamespace},       {SIGTERM, Sender::kParentInItsGroup},
       {SIGINT, Sender::kParentInItsGroup},   {SIGHUP, Sender::kParentInItsGroup},
       {SIGUSR1, Sender::kMemberOfItsGroup},  {SIGTERM, Sender::kTimeoutForeground},
-      {SIGTERM, Sender::kScriptWithoutJobs},
+      {SIGTERM, Sender::kScriptWithoutJobs}, {SIGTERM, Sender::kWholeGroup},
+      {SIGINT, Sender::kWholeGroup},         {SIGALRM, Sender::kAlarmBeforeExec},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.signal_number) + " from " +
@@ -227,6 +275,13 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
       program = "/bin/sh";
       arguments.insert(arguments.begin(),
                        {"-c", "\"$0\" \"$@\" & sleep 1; kill -TERM $!; wait $!", kTool});
+    } else if (c.sender == Sender::kAlarmBeforeExec) {
+      program = "/usr/bin/python3";
+      arguments.insert(arguments.begin(),
+                       {"-c",
+                        "import os, signal, sys; signal.alarm(2); os.execv(sys.argv[1], "
+                        "sys.argv[1:])",
+                        kTool});
     }
     StartedProcess started(program, arguments, {c.sender != Sender::kParentInItsGroup, {}, {}});
     ASSERT_TRUE(started.ReadUntil("probe ready"));
@@ -236,7 +291,10 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
     for (const pid_t child : ChildrenOf(tool)) EXPECT_FALSE(IsZombie(child)) << "pid " << child;
     if (c.sender == Sender::kMemberOfItsGroup) {
       SignalFromGroup(tool, tool, c.signal_number);
-    } else if (c.sender != Sender::kTimeoutForeground && c.sender != Sender::kScriptWithoutJobs) {
+    } else if (c.sender == Sender::kWholeGroup) {
+      kill(-tool, c.signal_number);
+    } else if (c.sender != Sender::kTimeoutForeground && c.sender != Sender::kScriptWithoutJobs &&
+               c.sender != Sender::kAlarmBeforeExec) {
       kill(tool, c.signal_number);
     }
     const ProcessResult result = started.Finish();
@@ -244,6 +302,70 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
     EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
               ExitLine(7) + "\n");
     EXPECT_EQ(result.exit_status, 0);
+  }
+}
+
+// Whether `pid` has ended (gone, or a zombie its new parent has yet to reap) within `ms`.
+bool EndsWithin(pid_t pid, int ms) {
+  for (int waited = 0; waited <= ms; waited += 10) {
+    if (kill(pid, 0) != 0 || IsZombie(pid)) return true;
+    usleep(10000);
+  }
+  return false;
+}
+
+// The pid the probe printed once ready.
+pid_t ProbePid(const std::string& output) {
+  const std::size_t at = output.rfind("pid:");
+  return at == std::string::npos ? 0 : static_cast<pid_t>(std::stol(output.substr(at + 4)));
+}
+
+// How a harness ends the whole run, whatever was started.
+enum class Ending { kKill, kPythonTimeout, kHangUpAsSessionLeader };
+
+TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  const struct {
+    const char* name;
+    Ending ending;
+    std::string mark_shows;  // "": the program ends within the second, unmarked
+  } cases[] = {
+      {"SIGKILL to what was started", Ending::kKill, ""},
+      {"subprocess.run(timeout=1)", Ending::kPythonTimeout, ""},
+      {"the terminal hangs up on its session's leader", Ending::kHangUpAsSessionLeader,
+       Caught(SIGHUP, 1) + "ended\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const bool directly : {true, false}) {
+      SCOPED_TRACE(directly ? "started directly" : "under the tool");
+      ScratchFolder scratch;
+      const std::string mark = (scratch.path() / "mark").string();
+      const std::vector<std::string> probe = {"--ready", "--run-ms=5000", "--catch=1",
+                                              "--until-caught", "--mark=" + mark};
+      if (c.ending == Ending::kHangUpAsSessionLeader) {
+        TerminalSession terminal;
+        terminal.Type("exec " + (directly ? TypedDirectly(probe) : Typed(probe)) + "\n");
+        ASSERT_TRUE(terminal.WaitFor("probe ready"));
+        terminal.HangUp();
+      } else {
+        std::vector<std::string> arguments = directly ? probe : ToolOnProbe(probe);
+        arguments.insert(arguments.begin(), directly ? kProbe : kTool);
+        if (c.ending == Ending::kPythonTimeout) {
+          arguments.insert(arguments.begin(),
+                           {"/usr/bin/python3", "-c",
+                            "import subprocess, sys; subprocess.run(sys.argv[1:], timeout=1)"});
+        }
+        StartedProcess started(arguments[0], {arguments.begin() + 1, arguments.end()}, kJob);
+        ASSERT_TRUE(started.ReadUntil("probe ready"));
+        const pid_t program = ProbePid(started.Output());
+        if (c.ending == Ending::kKill) kill(started.pid(), SIGKILL);
+        // Python's timeout counts from the start, a second before its kill.
+        EXPECT_TRUE(EndsWithin(program, c.ending == Ending::kKill ? 1000 : 2500)) << program;
+      }
+      std::ifstream marked(mark);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(marked), {}), c.mark_shows);
+    }
   }
 }
 
@@ -277,10 +399,21 @@ TEST(SignalsEndToEnd, SignalsTheChildHasAlreadyOrIgnoresAreNotRelayed) {
   }
 }
 
-// The lines of the probe's --status report.
-std::string StatusLines(const std::string& output) {
+// The lines of the probe's --status report, less the process group and the pid, which `group`
+// and `pid` get.
+std::string StatusLines(const std::string& output, std::string& group, std::string& pid) {
   const std::size_t from = output.find("SigBlk:");
-  return from == std::string::npos ? "" : output.substr(from, output.find("probe ready") - from);
+  std::string lines =
+      from == std::string::npos ? "" : output.substr(from, output.find("probe ready") - from);
+  for (auto* const field : {&group, &pid}) {
+    const std::string name = field == &group ? "pgrp:" : "pid:";
+    const std::size_t at = lines.find("\n" + name);
+    if (at == std::string::npos) continue;
+    const std::size_t end = lines.find('\n', at + 1);
+    *field = lines.substr(at + 1 + name.size(), end - at - 1 - name.size());
+    lines.erase(at, end - at);
+  }
+  return lines;
 }
 
 TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
@@ -308,22 +441,16 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
     const pid_t direct_pid = direct.pid();
     const ProcessResult direct_result = direct.Finish();
     StartedProcess tool(kTool, ToolOnProbe({"--status", "--ready"}), c.start);
-    const pid_t tool_pid = tool.pid();
     const ProcessResult tool_result = tool.Finish();
 
-    const std::string expected = StatusLines(direct_result.output);
+    std::string group;
+    std::string pid;
+    const std::string expected = StatusLines(direct_result.output, group, pid);
     EXPECT_NE(expected.find(std::string("SigIgn:\t") + c.ignored), std::string::npos) << expected;
-    const pid_t group = c.start.own_process_group ? direct_pid : getpgrp();
-    EXPECT_NE(expected.find("pgrp:" + std::to_string(group) + "\n"), std::string::npos);
-    // Under the tool the process group is the tool's, which started as the probe did.
-    std::string under_tool = StatusLines(tool_result.output);
-    if (c.start.own_process_group) {
-      const std::string tool_group = "pgrp:" + std::to_string(tool_pid);
-      const std::size_t at = under_tool.find(tool_group);
-      if (at != std::string::npos)
-        under_tool.replace(at, tool_group.size(), "pgrp:" + std::to_string(group));
-    }
-    EXPECT_EQ(under_tool, expected);
+    EXPECT_EQ(group, std::to_string(c.start.own_process_group ? direct_pid : getpgrp()));
+    // Under the tool the child leads a process group of its own, in the tool's session.
+    EXPECT_EQ(StatusLines(tool_result.output, group, pid), expected);
+    EXPECT_EQ(group, pid);
     EXPECT_EQ(tool_result.exit_status, 0);
   }
 }

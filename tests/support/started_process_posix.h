@@ -29,6 +29,8 @@ class StartedProcess {
   pid_t pid() const { return pid_; }
   // Reads standard output until `text` has appeared; false if it has not within `timeout_ms`.
   bool ReadUntil(const std::string& text, int timeout_ms = 10000);
+  // What has been read so far.
+  const std::string& Output() const { return read_; }
   // Closes the reading end of standard output, as a reader that goes away.
   void CloseOutput();
   // Reads the rest of standard output and waits for the end.

@@ -36,9 +36,23 @@ TerminalSession::TerminalSession() {
 }
 
 TerminalSession::~TerminalSession() {
-  close(terminal_);  // the shell and its jobs are hung up
-  kill(shell_, SIGKILL);
-  waitpid(shell_, nullptr, 0);
+  if (terminal_ >= 0) close(terminal_);  // the shell and its jobs are hung up
+  if (shell_ > 0) {
+    kill(shell_, SIGKILL);
+    waitpid(shell_, nullptr, 0);
+  }
+}
+
+void TerminalSession::HangUp(int timeout_ms) {
+  close(terminal_);
+  terminal_ = -1;
+  for (int waited = 0; waited < timeout_ms; waited += 10) {
+    if (waitpid(shell_, nullptr, WNOHANG) == shell_) {
+      shell_ = -1;
+      return;
+    }
+    usleep(10000);
+  }
 }
 
 void TerminalSession::Type(const std::string& keys) {

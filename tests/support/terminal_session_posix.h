@@ -16,6 +16,9 @@ class TerminalSession {
   ~TerminalSession();
 
   void Type(const std::string& keys);
+  // Closes the terminal, as a closed window or a dropped ssh connection does, and waits up to
+  // `timeout_ms` for what runs as the shell's process to end.
+  void HangUp(int timeout_ms = 5000);
   // Reads until `text` has been shown after what earlier waits consumed; false on timeout.
   bool WaitFor(const std::string& text, int timeout_ms = 10000);
   // Everything shown so far.
