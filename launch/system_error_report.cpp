@@ -20,7 +20,9 @@ WideText UnknownErrorText(DWORD error_code) {
 
 CErr::CErr(const wchar_t* operation, DWORD error_code) {
   if (error_code == 0) error_code = GetLastError();
-  wchar_t text[kMessageCapacity];
+  // 256 KiB where a wide character takes 4 bytes: too much for a small stack (ulimit -s 256),
+  // and a run makes one report at most.
+  static wchar_t text[kMessageCapacity];
   const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                       nullptr, error_code, 0x400, text, kMessageCapacity, nullptr);
   const WideText system_text = length != 0 ? WideText(text, length) : UnknownErrorText(error_code);

@@ -162,10 +162,11 @@ void ChildSignals::Relay(pid_t child, int signal_number, const siginfo_t& info) 
 // by the same signal, and the shell sees its job stop. When the child held the terminal, the
 // stop was the terminal's, which reaches the whole foreground job: the tool's group.
 void ChildSignals::FollowStop(pid_t child, int signal_number) const {
-  // A job brought back to the foreground (fg) while its child was reading the terminal: the
-  // child takes the terminal and goes on, as it would started directly.
+  // The child would read or write the terminal that the tool's job holds (a job brought back
+  // with fg, a pipeline's program that asks the user): it takes the terminal and goes on, as it
+  // would started directly.
   if (signal_number == SIGTTIN || signal_number == SIGTTOU) {
-    terminal_.GiveTo(child);
+    terminal_.GiveOnRequest(child);
     if (terminal_.HeldBy(child)) {
       Resume(child);
       return;

@@ -37,6 +37,12 @@ void ChildTerminal::GiveTo(pid_t child) const {
   if (ForTheChildsStart() >= 0) static_cast<void>(tcsetpgrp(terminal_, child));
 }
 
+void ChildTerminal::GiveOnRequest(pid_t child) const {
+  if (terminal_ >= 0 && tcgetpgrp(terminal_) == tool_group_) {
+    static_cast<void>(tcsetpgrp(terminal_, child));
+  }
+}
+
 void ChildTerminal::TakeBackFrom(pid_t child) const {
   if (HeldBy(child)) static_cast<void>(tcsetpgrp(terminal_, tool_group_));
 }

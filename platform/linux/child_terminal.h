@@ -23,8 +23,12 @@ class ChildTerminal {
   bool HeldBy(pid_t child) const;
 
   // Hands the foreground from the tool's group to the child's, where the tool's group holds it
-  // (a job brought back to the foreground).
+  // (a job brought back to the foreground) and the tool is no part of a pipeline.
   void GiveTo(pid_t child) const;
+
+  // The same in a pipeline too: the child stopped to read or write the terminal, which the job
+  // holds, and would have had it started directly.
+  void GiveOnRequest(pid_t child) const;
 
   // Gives the foreground back to the tool's group where the child's group holds it.
   void TakeBackFrom(pid_t child) const;

@@ -1,4 +1,5 @@
 // Runs the built tool on real children and compares its exact output and exit status.
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -35,6 +36,7 @@ struct LaunchCase {
   std::string after_summary;
   int exit_status;
   std::vector<long> refused_calls = {};  // Linux: system calls a seccomp filter refuses
+  unsigned long stack_kib = 0;           // Linux: a stack limit (ulimit -s)
 };
 
 // The command line the tool composes, as its summary shows it.
@@ -66,6 +68,7 @@ void ExpectLaunch(const std::string& tool, const LaunchCase& c) {
 #else
   StartOptions options;
   options.refused_calls = c.refused_calls;
+  options.stack_kib = c.stack_kib;
   const ProcessResult result = StartedProcess(tool, arguments, options).Finish();
 #endif
   std::string rest;
@@ -137,6 +140,10 @@ TEST(LaunchEndToEnd, RunsTheChildAndReportsItsExitCode) {
   const ScratchFolder scratch;
   const std::string spaced = ProbeWithSpaces(scratch);
   const std::string utf8 = "\xc3\xa9\xe4\xb8\xad";
+  // The longest name a file may have, found through PATH.
+  const std::string longest(255, 'p');
+  std::filesystem::create_symlink(kProbe, scratch.path() / longest);
+  setenv("PATH", (scratch.path().string() + ":" + std::getenv("PATH")).c_str(), 1);
   const LaunchCase cases[] = {
       {"exit code 3", 0, {kProbe, "--exit=3"}, Ran(kProbe, {"--exit=3"}, 3), 0},
       {"killed by a signal", 0, {kProbe, "--signal=15"}, Ran(kProbe, {"--signal=15"}, 143), 0},
@@ -157,6 +164,7 @@ TEST(LaunchEndToEnd, RunsTheChildAndReportsItsExitCode) {
        Ran(kProbe, {"--policy"}, 0, "policy:" + PreferredPolicyName() + " 0\n"),
        0},
       {"found in PATH", 0, {"false", "x"}, kWaiting + ExitLine(1), 0},
+      {"a name of 255 bytes, found in PATH", 0, {longest, "x"}, Ran(longest, {"x"}, 0), 0},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(kTool, c);
 }
@@ -166,6 +174,13 @@ TEST(LaunchEndToEnd, ReportsAChildThatCannotStartAndStartsNothing) {
   const ScratchFolder scratch;
   const LaunchCase cases[] = {
       {"missing program", 0, {"/nonexistent/program", "a"}, kReport + SystemText(ENOENT), 2},
+      {"missing program, the stack limited to 256 KiB",
+       0,
+       {"/nonexistent/program"},
+       kReport + SystemText(ENOENT),
+       2,
+       {},
+       256},
       {"missing from PATH", 0, {"no-such-program-here"}, kReport + SystemText(ENOENT), 2},
       {"not executable", 0, {PlainFile(scratch)}, kReport + SystemText(EACCES), 2},
       {"node beyond any machine", 65535, {kProbe, "--exit=5"}, kReport + NoSuchNode(65535), 2},

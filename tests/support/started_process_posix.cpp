@@ -6,6 +6,7 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,6 +55,10 @@ void Refuse(const std::vector<long>& calls) {
   sigprocmask(SIG_SETMASK, &mask, nullptr);
   dup2(output, STDOUT_FILENO);
   close(output);
+  if (options.stack_kib != 0) {
+    const rlimit stack = {options.stack_kib * 1024, options.stack_kib * 1024};
+    setrlimit(RLIMIT_STACK, &stack);
+  }
   if (!options.refused_calls.empty()) Refuse(options.refused_calls);
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));

@@ -16,6 +16,7 @@ struct StartOptions {
   bool no_reader = false;          // standard output a pipe whose reader is gone already
   bool slow_non_blocking = false;  // standard output a non-blocking pipe of one page
   std::vector<long> refused_calls = {};  // system calls failing with EPERM, as in a seccomp profile
+  unsigned long stack_kib = 0;           // a stack limit (ulimit -s); 0: the test's own
 };
 
 class StartedProcess {
