@@ -1,5 +1,7 @@
 #include "launch/launch_on_preferred_node.h"
 
+#include <atomic>
+
 #include "launch/exit_status.h"
 #include "launch/system_error_report.h"
 #include "platform/console.h"
@@ -9,11 +11,35 @@ static_assert(sizeof(STARTUPINFOEXW) == 112, "the extended startup record of 64-
 
 namespace {
 
+// The child, once it exists, for the console's handler, which runs on a thread of its own.
+std::atomic<HANDLE> running_child{nullptr};
+
 // Ctrl+C and Ctrl+Break reach the child from the console itself, and the child decides; the tool
 // only goes on waiting, so that the child's end is still reported. Closing the console, logging
-// off and shutting down keep their default.
+// off and shutting down reach every process of the console, each with time to end: the tool
+// lets the child take its time, as the job would end it with the tool, then ends by default.
 BOOL WINAPI KeepWaitingOnInterrupt(DWORD control_type) {
-  return control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT ? TRUE : FALSE;
+  if (control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT) return TRUE;
+  if (const HANDLE child = running_child.load()) WaitForSingleObject(child, INFINITE);
+  return FALSE;
+}
+
+// Binds the child to the tool, as if a harness that kills the tool (TerminateProcess, taskkill
+// /f, a timeout) had started the program directly: in a job that ends what it holds when its
+// last handle closes, which happens as the tool ends, however it ends. The program's own children
+// break away from it, so that they outlive the run exactly as they would started directly. Where
+// the system refuses (nested jobs before Windows 8), the run goes on unbound: once the child
+// exists nothing fails visibly.
+void EndWithTheTool(HANDLE child) {
+  const HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    static_cast<void>(AssignProcessToJobObject(job, child));
+  }
+  // The job's handle stays open until the tool ends: its close is what ends the child.
 }
 
 // Once the child exists nothing may end the run before its end is waited for and reported: a
@@ -66,6 +92,8 @@ int LaunchOnPreferredNode(const WideText& application_name, WideText command_lin
                       &process)) {
     throw CErr(L"CreateProcess");
   }
+  running_child = process.hProcess;
+  EndWithTheTool(process.hProcess);
 
   PrintOnceTheChildExists(L"\n Waiting for child process to exit ...");
   WaitForSingleObject(process.hProcess, INFINITE);

@@ -14,6 +14,7 @@ using BOOL = int;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using DWORD_PTR = std::uintptr_t;
+using ULONG_PTR = std::uintptr_t;
 using SIZE_T = std::size_t;
 using HANDLE = void*;
 using LPVOID = void*;
@@ -53,6 +54,41 @@ constexpr DWORD CTRL_CLOSE_EVENT = 2;
 constexpr DWORD CTRL_LOGOFF_EVENT = 5;
 constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
 using PHANDLER_ROUTINE = BOOL (*)(DWORD control_type);
+
+constexpr DWORD JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK = 0x00001000;
+constexpr DWORD JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE = 0x00002000;
+enum JOBOBJECTINFOCLASS { JobObjectExtendedLimitInformation = 9 };
+
+// Laid out as on 64-bit Windows; its time limits are LARGE_INTEGERs there.
+struct JOBOBJECT_BASIC_LIMIT_INFORMATION {
+  std::int64_t PerProcessUserTimeLimit;
+  std::int64_t PerJobUserTimeLimit;
+  DWORD LimitFlags;
+  SIZE_T MinimumWorkingSetSize;
+  SIZE_T MaximumWorkingSetSize;
+  DWORD ActiveProcessLimit;
+  ULONG_PTR Affinity;
+  DWORD PriorityClass;
+  DWORD SchedulingClass;
+};
+
+struct IO_COUNTERS {
+  std::uint64_t ReadOperationCount;
+  std::uint64_t WriteOperationCount;
+  std::uint64_t OtherOperationCount;
+  std::uint64_t ReadTransferCount;
+  std::uint64_t WriteTransferCount;
+  std::uint64_t OtherTransferCount;
+};
+
+struct JOBOBJECT_EXTENDED_LIMIT_INFORMATION {
+  JOBOBJECT_BASIC_LIMIT_INFORMATION BasicLimitInformation;
+  IO_COUNTERS IoInfo;
+  SIZE_T ProcessMemoryLimit;
+  SIZE_T JobMemoryLimit;
+  SIZE_T PeakProcessMemoryUsed;
+  SIZE_T PeakJobMemoryUsed;
+};
 
 // Opaque, as on Windows: it lives in storage the caller provides.
 struct PROC_THREAD_ATTRIBUTE_LIST;
@@ -118,6 +154,14 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 // A console's control events are signals on POSIX; the stand-in's child creation and wait take
 // care of those.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+
+// Linux has no job objects: its stand-in binds each child to the tool at its creation instead
+// (the parent-death signal), which only the child itself can set, before its program runs. So
+// no job is made here, and the launch goes on as where Windows refuses one.
+HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES job_attributes, LPCWSTR name);
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
+                             DWORD information_length);
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code);

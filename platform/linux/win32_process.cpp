@@ -168,6 +168,20 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL /*add*/) {
   return handler == nullptr ? FailWith(ERROR_INVALID_PARAMETER) : TRUE;
 }
 
+HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES /*job_attributes*/, LPCWSTR /*name*/) {
+  FailWith(ERROR_NOT_SUPPORTED);
+  return nullptr;
+}
+
+BOOL SetInformationJobObject(HANDLE /*job*/, JOBOBJECTINFOCLASS /*information_class*/,
+                             LPVOID /*information*/, DWORD /*information_length*/) {
+  return FailWith(ERROR_INVALID_HANDLE);  // no job handle exists here
+}
+
+BOOL AssignProcessToJobObject(HANDLE /*job*/, HANDLE /*process*/) {
+  return FailWith(ERROR_INVALID_HANDLE);
+}
+
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
   ChildProcess* child = ChildOf(handle);
   if (child == nullptr) return WaitFailed(ERROR_INVALID_HANDLE);

@@ -12,6 +12,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "support/utf8_windows.h"
 #else
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -271,6 +273,42 @@ TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
        2},
   };
   for (const LaunchCase& c : cases) ExpectLaunch(tool, c);
+}
+
+// A harness that kills the tool (TerminateProcess: taskkill /f, Python's timeout) ends the
+// program it started, as if it had started the program directly.
+TEST(LaunchEndToEnd, AKilledToolEndsTheProgram) {
+  const std::string tool = BuiltProgram("nodestart_node_stand_in");
+  std::wstring command_line = Widen("\"" + tool + "\" 0 \"" + kProbe + "\" --ready --run-ms=20000");
+  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write_end;
+  PROCESS_INFORMATION started = {};
+  ASSERT_TRUE(CreateProcessW(Widen(tool).c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
+                             nullptr, nullptr, &startup, &started));
+  CloseHandle(write_end);
+  std::string output;
+  char buffer[512];
+  DWORD got = 0;
+  while (output.find("probe ready") == std::string::npos &&
+         ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    output.append(buffer, got);
+  }
+  const std::size_t pid = output.find("pid:");
+  ASSERT_NE(pid, std::string::npos) << output;
+  const HANDLE program = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(output.substr(pid + 4)));
+  ASSERT_NE(program, nullptr);
+  TerminateProcess(started.hProcess, 1);
+  EXPECT_EQ(WaitForSingleObject(program, 5000), WAIT_OBJECT_0) << "the program runs on";
+  for (const HANDLE handle : {program, started.hProcess, started.hThread, read_end}) {
+    CloseHandle(handle);
+  }
 }
 
 #endif

@@ -26,6 +26,7 @@ namespace {
 
 const HANDLE kChildProcess = reinterpret_cast<HANDLE>(0x1234);
 const HANDLE kChildThread = reinterpret_cast<HANDLE>(0x5678);
+const HANDLE kJob = reinterpret_cast<HANDLE>(0x9abc);
 
 BOOL Fail(DWORD error_code) {
   kernel.last_error = error_code;
@@ -118,6 +119,33 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
   kernel.calls.push_back("SetConsoleCtrlHandler");
   kernel.control_handler = {handler, add, console_output};
+  return TRUE;
+}
+
+HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES job_attributes, LPCWSTR name) {
+  kernel.calls.push_back("CreateJobObjectW");
+  if (kernel.job_error != 0 || job_attributes != nullptr || name != nullptr) {
+    Fail(kernel.job_error);
+    return nullptr;
+  }
+  return kJob;
+}
+
+BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
+                             DWORD information_length) {
+  kernel.calls.push_back("SetInformationJobObject");
+  if (job != kJob) return Fail(ERROR_INVALID_HANDLE);
+  const auto* limits = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(information);
+  kernel.job.information_class = information_class;
+  kernel.job.limit_flags = limits->BasicLimitInformation.LimitFlags;
+  kernel.job.length = information_length;
+  return TRUE;
+}
+
+BOOL AssignProcessToJobObject(HANDLE job, HANDLE process) {
+  kernel.calls.push_back("AssignProcessToJobObject");
+  kernel.job.assigned_job = job;
+  kernel.job.assigned_process = process;
   return TRUE;
 }
 

@@ -16,6 +16,7 @@ struct RecordingKernel {
   DWORD init_error = 0;    // non-zero: the initialising call fails with it
   DWORD update_error = 0;  // likewise for UpdateProcThreadAttribute
   DWORD create_error = 0;  // likewise for CreateProcessW
+  DWORD job_error = 0;     // likewise for CreateJobObjectW
   DWORD child_exit_code = 0;
   bool no_system_text = false;         // FormatMessageW finds no text
   bool console_out_of_memory = false;  // once the child exists, every print throws bad_alloc
@@ -61,6 +62,13 @@ struct RecordingKernel {
     BOOL add;
     WideText printed_before;  // what the console had shown when it was installed
   } control_handler = {};
+  struct {
+    JOBOBJECTINFOCLASS information_class;
+    DWORD limit_flags;
+    DWORD length;
+    HANDLE assigned_job;
+    HANDLE assigned_process;
+  } job = {};
   HANDLE waited_handle = nullptr;
   DWORD waited_milliseconds = 0;
   HANDLE exit_code_handle = nullptr;

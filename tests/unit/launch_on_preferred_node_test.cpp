@@ -22,6 +22,7 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
   EXPECT_EQ(kernel.calls,
             (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
                    "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW",
+                   "CreateJobObjectW", "SetInformationJobObject", "AssignProcessToJobObject",
                    "WaitForSingleObject", "GetExitCodeProcess", "DeleteProcThreadAttributeList"}));
   const auto& sizing = kernel.init[0];
   EXPECT_EQ(sizing.count, 1u);
@@ -58,6 +59,12 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
   EXPECT_EQ(create.node_then, 7) << "the node's address must still hold it when the child starts";
   EXPECT_NE(create.process_information, nullptr);
 
+  // Ends with the tool; the program's own children do not.
+  EXPECT_EQ(kernel.job.information_class, JobObjectExtendedLimitInformation);
+  EXPECT_EQ(kernel.job.limit_flags, 0x3000u);
+  EXPECT_EQ(kernel.job.length, sizeof(JOBOBJECT_EXTENDED_LIMIT_INFORMATION));
+  EXPECT_EQ(kernel.job.assigned_process, reinterpret_cast<HANDLE>(0x1234));
+
   EXPECT_EQ(kernel.waited_handle, reinterpret_cast<HANDLE>(0x1234));
   EXPECT_EQ(kernel.waited_milliseconds, 0xFFFFFFFFu);
   EXPECT_EQ(kernel.exit_code_handle, reinterpret_cast<HANDLE>(0x1234));
@@ -74,13 +81,14 @@ TEST_F(LaunchTest, WaitsForTheChildWhateverHappensAroundIt) {
       {"the sizing call succeeds", [](RecordingKernel& k) { k.sizing_result = TRUE; }},
       {"memory runs out once the child exists",
        [](RecordingKernel& k) { k.console_out_of_memory = true; }},
+      {"no job can be made", [](RecordingKernel& k) { k.job_error = ERROR_NOT_SUPPORTED; }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ResetRecording();
     c.script(kernel);
     EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
-    EXPECT_EQ(kernel.calls.size(), 8u);
+    EXPECT_EQ(kernel.calls.size(), kernel.job_error != 0 ? 9u : 11u);
     EXPECT_EQ(kernel.calls.back(), "DeleteProcThreadAttributeList");
   }
 }
@@ -115,7 +123,12 @@ TEST_F(LaunchTest, KeepsWaitingOnCtrlCAndCtrlBreakOnly) {
       {CTRL_C_EVENT, TRUE},       {CTRL_BREAK_EVENT, TRUE},     {CTRL_CLOSE_EVENT, FALSE},
       {CTRL_LOGOFF_EVENT, FALSE}, {CTRL_SHUTDOWN_EVENT, FALSE},
   };
-  for (const auto& c : cases) EXPECT_EQ(installed.handler(c.event), c.handled) << c.event;
+  for (const auto& c : cases) {
+    kernel.waited_handle = nullptr;
+    EXPECT_EQ(installed.handler(c.event), c.handled) << c.event;
+    // The console's end: the child takes its time first.
+    EXPECT_EQ(kernel.waited_handle, c.handled ? nullptr : reinterpret_cast<HANDLE>(0x1234));
+  }
 }
 
 struct FailureCase {
