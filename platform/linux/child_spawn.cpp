@@ -115,8 +115,8 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
   const pid_t child = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (child == 0) {
     // Only calls the kernel serves, then the exec or _exit.
-    child_error = BecomeTheProgram(start, tool, files.data(),
-                                   files.size());  // NOLINT(clang-analyzer-unix.Vfork)
+    // NOLINTNEXTLINE(clang-analyzer-unix.Vfork)
+    child_error = BecomeTheProgram(start, tool, files.data(), files.size());
     _exit(127);
   }
   const int vfork_error = errno;

@@ -97,7 +97,7 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
     std::vector<std::string> probe;
     std::string child_shows;
     int code;
-    std::string setup = "";  // typed before the command
+    const char* setup = "";  // typed before the command
   } cases[] = {
       {"Ctrl+C, trapped, exit 7",
        "\x03",
@@ -134,7 +134,7 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
       const std::string command = directly ? TypedDirectly(probe) : Typed(probe);
       // Typed after the key: an interactive shell drops the rest of a line whose command died of
       // Ctrl+C.
-      ASSERT_TRUE(RunAtTerminal(terminal, c.setup + command + "\n",
+      ASSERT_TRUE(RunAtTerminal(terminal, std::string(c.setup) + command + "\n",
                                 {c.key, "", "echo \"<status $?>\"\n", ""}, result));
       EXPECT_NE(result.screen.find(c.child_shows), std::string::npos) << result.screen;
       if (directly) {
