@@ -7,7 +7,7 @@ set(NODESTART_MAINTAINER "nodestart developers <nodestart@example.org>")
 if(WIN32)
   # A zip users unpack anywhere: everything side by side.
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION .)
-  install(FILES README.md LICENSE CHANGELOG.md DESTINATION .)
+  install(FILES README.md CONTRIBUTING.md LICENSE CHANGELOG.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME nodestart-${PROJECT_VERSION}-win64)
 else()
@@ -33,7 +33,8 @@ else()
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md
+  # The README links CONTRIBUTING.md, which goes beside it.
+  install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md CONTRIBUTING.md
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   # The license where Debian and its users look for it, and lintian's overrides where it does.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
@@ -70,7 +71,7 @@ else()
   set(CPACK_RPM_CHANGELOG_FILE ${generated}/rpm-changelog)
   set(docdir /usr/${CMAKE_INSTALL_DOCDIR})
   set(CPACK_RPM_USER_FILELIST "%license ${docdir}/copyright" "%doc ${docdir}/README.md"
-      "%doc ${docdir}/CHANGELOG.md.gz" "%exclude ${docdir}/changelog.gz"
+      "%doc ${docdir}/CONTRIBUTING.md" "%doc ${docdir}/CHANGELOG.md.gz" "%exclude ${docdir}/changelog.gz"
       "%exclude /usr/${CMAKE_INSTALL_DATADIR}/lintian")
   # Nothing of the machine that builds it: a fixed build host, SOURCE_DATE_EPOCH as the build
   # time and as the latest time of every file, no build-id links or debug package of its own.

@@ -6,14 +6,15 @@ namespace {
 
 constexpr DWORD kMessageCapacity = 65536;  // wide characters
 
-// For a code the system has no text for, so that the report still says what went wrong.
+// For a code the system has no text for, so that the report still says what went wrong; it ends
+// with a line break as the system's texts do, so that nothing after it is glued to it.
 WideText UnknownErrorText(DWORD error_code) {
   WideText hex;
   for (DWORD rest = error_code;; rest /= 16) {
     hex.insert(hex.begin(), L"0123456789ABCDEF"[rest % 16]);
     if (rest < 16) break;
   }
-  return L"unknown error " + std::to_wstring(error_code) + L" (0x" + hex + L")";
+  return L"unknown error " + std::to_wstring(error_code) + L" (0x" + hex + L")\n";
 }
 
 }  // namespace

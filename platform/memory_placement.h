@@ -33,6 +33,11 @@ RunningOn Running();
 // balancing", "default", ...); empty where the system has no such thing.
 std::string MemoryPolicy();
 
+// Whether the kernel's NUMA balancing runs ("on", "off", "memory tiering", as
+// kernel.numa_balancing says): a policy "with NUMA balancing" brings a moved program back to its
+// node only while it is on. Empty where the system has no such setting.
+std::string KernelNumaBalancing();
+
 // The processors the process may run on, as Linux lists them ("0-3"); empty where the system
 // does not say.
 std::string AllowedProcessors();

@@ -7,8 +7,8 @@
 //              and where its pages are at the end
 // Prints the pages per node, the processor and node it started and ran on and, where the system
 // says, the processors it may use and its memory policy. Status 0 once it has measured, wherever
-// the pages are; 1 for a bad argument; 2 when the system could not tell (its reason on standard
-// error).
+// the pages are; 1 for a bad argument; 2 when the system could not tell or the report could not
+// be written (the call and its reason on standard error).
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -17,6 +17,10 @@
 #include <map>
 #include <string>
 #include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "platform/memory_placement.h"
 #include "probe/probe_size.h"
@@ -77,19 +81,38 @@ int Failed(const PlacementFailure& failure) {
   return 2;
 }
 
-}  // namespace
+#ifdef _WIN32
+// Arguments come as UTF-16 on Windows, whatever the code page: UTF-8 here, and the report file's
+// name back to UTF-16 for the system, so that no name is changed on the way.
+std::string Utf8(const wchar_t* wide) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &bytes[0], size, nullptr, nullptr);
+  bytes.resize(bytes.size() - 1);
+  return bytes;
+}
 
-int main(int argc, char* argv[]) {
+std::FILE* OpenReport(const std::string& path) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], size);
+  return _wfopen(wide.c_str(), L"w");
+}
+#else
+std::FILE* OpenReport(const std::string& path) { return std::fopen(path.c_str(), "w"); }
+#endif
+
+// `arguments` as given, the program's name first.
+int Probe(const std::vector<std::string>& arguments) {
   const std::string started_on = WhereItRuns();
   std::uint64_t watch_seconds = 0;
-  const char kWatch[] = "--watch=";
-  const bool watch = argc >= 2 && std::strncmp(argv[1], kWatch, sizeof kWatch - 1) == 0;
-  char** const arguments = argv + (watch ? 1 : 0);
-  const int count = argc - (watch ? 1 : 0);
+  const std::string kWatch = "--watch=";
+  const bool watch = arguments.size() >= 2 && arguments[1].compare(0, kWatch.size(), kWatch) == 0;
+  const std::vector<std::string> rest(arguments.begin() + (watch ? 1 : 0), arguments.end());
   std::uint64_t mib = 256;
-  if (count > 3 ||
-      (watch && !ParseCount(argv[1] + sizeof kWatch - 1, kMostSeconds, watch_seconds)) ||
-      (count >= 2 && !ParseCount(arguments[1], kMostMib, mib))) {
+  if (rest.size() > 3 ||
+      (watch && !ParseCount(arguments[1].c_str() + kWatch.size(), kMostSeconds, watch_seconds)) ||
+      (rest.size() >= 2 && !ParseCount(rest[1].c_str(), kMostMib, mib))) {
     static_cast<void>(
         std::fputs("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
                    "to 1048576, default 256; SECONDS 1 to 3600)\n",
@@ -112,20 +135,35 @@ int main(int argc, char* argv[]) {
   if (!processors.empty()) out += "may run on processors " + processors + "\n";
   const std::string policy = MemoryPolicy();
   if (!policy.empty()) out += "memory policy: " + policy + "\n";
+  const std::string balancing = KernelNumaBalancing();
+  if (!balancing.empty()) out += "kernel NUMA balancing: " + balancing + "\n";
   if (watch) {
     out += Watch(memory, pages, watch_seconds);
     if (!NodesOfPages(memory, pages, nodes, failure)) return Failed(failure);
     out += PagesPerNode(nodes, "at the end, ");
   }
-  const bool shown = std::fputs(out.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-  if (count == 3) {
-    std::FILE* file = std::fopen(arguments[2], "w");
-    if (file == nullptr)
-      return Failed({std::string("fopen ") + arguments[2], std::strerror(errno)});
+  if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+    return Failed({"write to standard output", std::strerror(errno)});
+  }
+  if (rest.size() == 3) {
+    std::FILE* file = OpenReport(rest[2]);
+    if (file == nullptr) return Failed({"fopen " + rest[2], std::strerror(errno)});
     const bool written = std::fputs(out.c_str(), file) >= 0;
     if (std::fclose(file) != 0 || !written) {
-      return Failed({std::string("fclose ") + arguments[2], std::strerror(errno)});
+      return Failed({"fclose " + rest[2], std::strerror(errno)});
     }
   }
-  return shown ? 0 : 2;
+  return 0;
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t* argv[]) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.push_back(Utf8(argv[i]));
+  return Probe(arguments);
+}
+#else
+int main(int argc, char* argv[]) { return Probe({argv, argv + argc}); }
+#endif

@@ -81,6 +81,17 @@ std::string MemoryPolicy() {
   return (flags & MPOL_F_NUMA_BALANCING) != 0 ? text + " with NUMA balancing" : text;
 }
 
+std::string KernelNumaBalancing() {
+  std::string mode;
+  if (!ReadFirstLine("/proc/sys/kernel/numa_balancing", mode)) return "";
+  // A mask: 1 balances by where a program runs, 2 by memory tiers.
+  if (mode == "0") return "off";
+  if (mode == "1") return "on";
+  if (mode == "2") return "memory tiering";
+  if (mode == "3") return "on, with memory tiering";
+  return mode;
+}
+
 std::string AllowedProcessors() {
   cpu_set_t cpus;
   if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return "";

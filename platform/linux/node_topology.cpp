@@ -1,6 +1,8 @@
 #include "platform/linux/node_topology.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/linux/kernel_lists.h"
@@ -67,6 +69,9 @@ WideText RefusedNodeText(std::uint16_t node, const std::string& nodes, const std
              L")";
     }
   }
+  // The kernel's own word where the node is one the process may use: no text of ours may
+  // contradict itself.
+  if (Holds(Nodes(allowed), node)) return DecodeLossless(std::strerror(EINVAL));
   WideText text = name + L" is not available to this process";
   if (allowed.empty()) return text;
   const bool one = allowed.find_first_of(",-") == std::string::npos;

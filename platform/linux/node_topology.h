@@ -12,5 +12,6 @@ constexpr char kSystemNodes[] = "/sys/devices/system/node";
 
 // The text for a refused `node`, from the folder `nodes` (laid out as kSystemNodes: `online`,
 // `has_memory`, `nodeN/distance`) and the nodes the process may use (`allowed`, as the kernel
-// lists them, "0-1,3"; empty if unknown). Without the folder, the node is called unavailable.
+// lists them, "0-1,3"; empty if unknown). Without the folder, the node is called unavailable;
+// a node the process may use, which these facts do not explain, gets the kernel's own reason.
 WideText RefusedNodeText(std::uint16_t node, const std::string& nodes, const std::string& allowed);

@@ -54,7 +54,9 @@ DWORD FormatMessageW(DWORD flags, LPCVOID source, DWORD message_id, DWORD /*lang
     text = RefusedNodeText(static_cast<std::uint16_t>(message_id & 0xFFFF), kSystemNodes,
                            AllowedNodes());
   } else if (message_id == kPolicyNotPermittedError) {
-    text = L"not permitted to set a NUMA memory policy here (a container needs CAP_SYS_NICE)";
+    text =
+        L"a seccomp filter refuses NUMA memory policies here (allow set_mempolicy, or give a "
+        L"container CAP_SYS_NICE)";
   } else if ((message_id & kErrnoErrorFlag) != 0) {
     // Never setlocale'd, so the C library speaks its own plain English.
     text = DecodeLossless(std::strerror(static_cast<int>(message_id & ~kErrnoErrorFlag)));

@@ -19,8 +19,9 @@ inline DWORD ErrorCodeFromErrno(int error_number) {
 
 // The kernel's refusal to set the memory policy, in terms the user can act on. Its word for a
 // node it will not prefer is EINVAL, as for every bad mask: the report then says which node and
-// which ones the process may use. EPERM comes from a seccomp profile, as containers have, that
-// allows memory policies only with CAP_SYS_NICE.
+// which ones the process may use. EPERM comes from a seccomp filter: the kernel itself asks no
+// privilege, but a container runtime's default profile allows memory policies only with
+// CAP_SYS_NICE, and a systemd unit's SystemCallFilter= may leave them out.
 inline DWORD MemoryPolicyError(int error_number, std::uint16_t node) {
   if (error_number == EINVAL) return kUnavailableNodeError | node;
   if (error_number == EPERM) return kPolicyNotPermittedError;

@@ -70,4 +70,6 @@ RunningOn Running() {
 
 std::string MemoryPolicy() { return ""; }
 
+std::string KernelNumaBalancing() { return ""; }
+
 std::string AllowedProcessors() { return ""; }

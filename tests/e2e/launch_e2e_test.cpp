@@ -127,7 +127,8 @@ constexpr long kStartCall = SYS_clone;
 #endif
 
 const std::string kNotPermitted =
-    "not permitted to set a NUMA memory policy here (a container needs CAP_SYS_NICE)\n";
+    "a seccomp filter refuses NUMA memory policies here (allow set_mempolicy, or give a container "
+    "CAP_SYS_NICE)\n";
 
 // What the probe prints for the arguments it got (and `extra` after them), then the end of the run.
 std::string Ran(const std::string& arg0, const std::vector<std::string>& arguments, long code,

@@ -65,6 +65,14 @@ else
   pages=$((16 * 1024 * 1024 / $(getconf PAGESIZE)))
   printf '%s\n' "$out" | grep -qx "node 0: $pages pages" &&
     printf '%s\n' "$out" | grep -qxE "memory policy: preferred(-many)? 0( with NUMA balancing)?" || fail "probe: $out"
+  if [ -r /proc/sys/kernel/numa_balancing ]; then
+    printf '%s\n' "$out" | grep -qxE "kernel NUMA balancing: (on|off|.*memory tiering)" || fail "probe: $out"
+  fi
+  # A report that cannot be written says why.
+  status=0
+  out=$("$probe" 1 2>&1 >/dev/full) || status=$?
+  [ "$status" = 2 ] && [ "$out" = "nodestart-probe: write to standard output: No space left on device" ] ||
+    fail "probe on a full output: status $status: $out"
 fi
 
 for page in nodestart nodestart-probe; do
@@ -73,7 +81,7 @@ for page in nodestart nodestart-probe; do
   [ ! -s "$scratch/man-warnings.txt" ] || { cat "$scratch/man-warnings.txt"; fail "man warns"; }
   grep -q "nodestart $version" "$scratch/page.txt" || fail "$page's manual page lacks the version"
 done
-for file in $documents CHANGELOG.md.gz README.md; do
+for file in $documents CHANGELOG.md.gz README.md CONTRIBUTING.md; do
   [ -f "$scratch/root/usr/share/doc/nodestart/$file" ] || fail "no $file"
 done
 echo "package: $(basename "$package") installs and runs"

@@ -13,7 +13,7 @@ zip=$scratch/nodestart-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 unzip -q "$zip" -d "$scratch/unpacked"
 folder=$scratch/unpacked/nodestart-$version-win64
-for file in nodestart.exe nodestart-probe.exe README.md LICENSE CHANGELOG.md; do
+for file in nodestart.exe nodestart-probe.exe README.md CONTRIBUTING.md LICENSE CHANGELOG.md; do
   [ -f "$folder/$file" ] || fail "no $file in the zip"
 done
 
@@ -31,4 +31,12 @@ printf '%s\n' "$out" | grep -q "^ ERROR - UpdateProcThreadAttribute: " || fail "
 out=$(tr -d '\r' <"$scratch/probe.txt")
 printf '%s\n' "$out" | grep -qx "nodestart-probe: 16 MiB, 4096 pages of 4096 bytes" &&
   printf '%s\n' "$out" | grep -qx "node [0-9]*: 4096 pages" || fail "probe: $out"
+# Its report file may have any name: the arguments are taken as UTF-16.
+"$@" "$folder/nodestart-probe.exe" 1 "$scratch/中.txt" >/dev/null || fail "probe with a file"
+[ -s "$scratch/中.txt" ] || fail "the probe's report file is missing"
+# Both programs carry their version and run as the invoking user.
+for exe in nodestart nodestart-probe; do
+  tr -d '\000' <"$folder/$exe.exe" | grep -q "OriginalFilename$exe.exe" || fail "$exe: no version"
+  grep -q 'level="asInvoker"' "$folder/$exe.exe" || fail "$exe: no manifest"
+done
 echo "package: $(basename "$zip") unpacks and runs under Wine"

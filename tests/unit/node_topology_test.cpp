@@ -44,8 +44,10 @@ TEST(NodeTopology, SaysWhyTheKernelRefusedTheNode) {
        L"NUMA node 3 has no memory of its own (nearest node with memory: 2)"},
       {"kept from the process by a cpuset", scratch.path(), 2, "0",
        L"NUMA node 2 is not available to this process (it may use node 0)"},
-      {"the folder cannot be read", (scratch.path() / "missing").string(), 1, "0-1",
-       L"NUMA node 1 is not available to this process (it may use nodes 0-1)"},
+      {"the folder cannot be read", (scratch.path() / "missing").string(), 1, "0,2",
+       L"NUMA node 1 is not available to this process (it may use nodes 0,2)"},
+      {"refused though the process may use it: the kernel's reason", scratch.path(), 0, "0-1",
+       L"Invalid argument"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(RefusedNodeText(c.node, c.folder, c.allowed), c.text) << c.name;

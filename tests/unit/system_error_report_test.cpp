@@ -37,9 +37,9 @@ TEST(SystemErrorReport, NamesTheCodeWhenTheSystemHasNoText) {
     DWORD code;
     const wchar_t* text;
   } cases[] = {
-      {1234, L"unknown error 1234 (0x4D2)"},
-      {0xE0000001, L"unknown error 3758096385 (0xE0000001)"},
-      {15, L"unknown error 15 (0xF)"},
+      {1234, L"unknown error 1234 (0x4D2)\n"},
+      {0xE0000001, L"unknown error 3758096385 (0xE0000001)\n"},
+      {15, L"unknown error 15 (0xF)\n"},
   };
   for (const auto& c : cases) {
     ResetRecording();
