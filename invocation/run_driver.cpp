@@ -14,6 +14,10 @@
 
 namespace {
 
+// A text's limit, passed by the command line; its summary goes to standard output unchanged.
+constexpr char kTextTooLong[] =
+    "nodestart: a text passed 2,147,483,647 characters; nothing was started";
+
 void PrintUsage() {
   ConsolePrint(
       L"\n Invalid usage!\n USAGE: nodestart.exe NUMA_NODE_NUM target.exe [target_params, ...]");
@@ -53,10 +57,13 @@ int RunNodeStart(int argc, const NativeChar* const argv[]) {
   } catch (const CErr&) {
     return kExitSystemError;  // the report is printed already
   } catch (const TextLayerFailure&) {
+    WriteNoteToStderr(kTextTooLong);
     return kExitTextFailure;
   } catch (const std::bad_alloc&) {
+    WriteNoteToStderr("nodestart: memory ran out; nothing was started");
     return kExitTextFailure;
   } catch (const std::length_error&) {
+    WriteNoteToStderr(kTextTooLong);
     return kExitTextFailure;
   }
 }

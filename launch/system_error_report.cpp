@@ -1,5 +1,7 @@
 #include "launch/system_error_report.h"
 
+#include <vector>
+
 #include "platform/console.h"
 
 namespace {
@@ -22,10 +24,12 @@ WideText UnknownErrorText(DWORD error_code) {
 CErr::CErr(const wchar_t* operation, DWORD error_code) {
   if (error_code == 0) error_code = GetLastError();
   // 256 KiB where a wide character takes 4 bytes: too much for a small stack (ulimit -s 256),
-  // and a run makes one report at most.
-  static wchar_t text[kMessageCapacity];
-  const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                      nullptr, error_code, 0x400, text, kMessageCapacity, nullptr);
-  const WideText system_text = length != 0 ? WideText(text, length) : UnknownErrorText(error_code);
+  // and, taken only when needed, nothing that a tight address space must hold from the start.
+  std::vector<wchar_t> text(kMessageCapacity);
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                     error_code, 0x400, text.data(), kMessageCapacity, nullptr);
+  const WideText system_text =
+      length != 0 ? WideText(text.data(), length) : UnknownErrorText(error_code);
   ConsolePrint(L"\n ERROR - %s: %s", operation, system_text);
 }

@@ -8,6 +8,11 @@
 // the run ends and everything printed comes before a child's own output. Defined per platform.
 void WriteToStdout(const WideText& text);
 
+// Writes `line` (ASCII), and a line break, to standard error at once: what ended a run that has
+// no report of its own, outside the output scripts read. Takes no memory, as it may have to say
+// that memory ran out. Defined per platform.
+void WriteNoteToStderr(const char* line) noexcept;
+
 template <typename... Args>
 void ConsolePrint(const wchar_t* format, const Args&... args) {
   WriteToStdout(FormatWide(format, {FormatArg(args)...}));

@@ -1,8 +1,10 @@
 #include <poll.h>
 #include <signal.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -51,4 +53,10 @@ void WriteToStdout(const WideText& text) {
     break;
   }
   sigprocmask(SIG_SETMASK, &mask, nullptr);
+}
+
+void WriteNoteToStderr(const char* line) noexcept {
+  const iovec parts[] = {{const_cast<char*>(line), std::strlen(line)},
+                         {const_cast<char*>("\n"), 1}};
+  static_cast<void>(writev(STDERR_FILENO, parts, 2));
 }

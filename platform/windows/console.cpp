@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include <windows.h>
@@ -18,13 +19,19 @@ WideText WithWindowsLineBreaks(const WideText& text) {
 }
 
 // Hands `write` the units in chunks of at most `most` until all are written or it fails; a
-// failure leaves nobody to tell.
+// failure leaves nobody to tell. A chunk never ends between the two halves of a surrogate pair,
+// which the console would show as two replacement characters. A write that takes nothing (a full
+// pipe in PIPE_NOWAIT mode) is tried again a moment later: nothing is lost.
 template <typename Unit, typename Write>
 void WriteAll(const Unit* data, std::size_t size, DWORD most, Write write) {
   while (size != 0) {
-    const DWORD chunk = size > most ? most : static_cast<DWORD>(size);
+    DWORD chunk = size > most ? most : static_cast<DWORD>(size);
+    if constexpr (sizeof(Unit) == sizeof(wchar_t)) {
+      if (chunk < size && chunk > 1 && IS_HIGH_SURROGATE(data[chunk - 1])) --chunk;
+    }
     DWORD written = 0;
-    if (!write(data, chunk, &written) || written == 0) return;
+    if (!write(data, chunk, &written)) return;
+    if (written == 0) Sleep(1);
     data += written;
     size -= written;
   }
@@ -55,4 +62,13 @@ void WriteToStdout(const WideText& text) {
   WriteAll(bytes.data(), bytes.size(), 0x10000000, [out](const char* data, DWORD n, DWORD* done) {
     return WriteFile(out, data, n, done, nullptr);
   });
+}
+
+void WriteNoteToStderr(const char* line) noexcept {
+  const HANDLE error = GetStdHandle(STD_ERROR_HANDLE);
+  if (error == nullptr || error == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  static_cast<void>(
+      WriteFile(error, line, static_cast<DWORD>(std::strlen(line)), &written, nullptr));
+  static_cast<void>(WriteFile(error, "\r\n", 2, &written, nullptr));
 }

@@ -8,14 +8,17 @@
 
 RecordingKernel kernel;
 WideText console_output;
+std::string error_output;
 
 void WriteToStdout(const WideText& text) {
   const bool child_exists =
       kernel.create_error == 0 &&
       std::find(kernel.calls.begin(), kernel.calls.end(), "CreateProcessW") != kernel.calls.end();
-  if (kernel.console_out_of_memory && child_exists) throw std::bad_alloc();
+  if ((kernel.console_out_of_memory && child_exists) || kernel.memory_gone) throw std::bad_alloc();
   console_output += text;
 }
+
+void WriteNoteToStderr(const char* line) noexcept { error_output += std::string(line) + "\n"; }
 
 // Stands in for the kernel's list; the storage is the caller's.
 struct PROC_THREAD_ATTRIBUTE_LIST {
@@ -38,6 +41,7 @@ BOOL Fail(DWORD error_code) {
 void ResetRecording() {
   kernel = RecordingKernel{};
   console_output.clear();
+  error_output.clear();
 }
 
 WideText RecordedSystemText(DWORD code) { return L"text of " + std::to_wstring(code) + L"\n"; }

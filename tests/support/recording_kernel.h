@@ -20,6 +20,7 @@ struct RecordingKernel {
   DWORD child_exit_code = 0;
   bool no_system_text = false;         // FormatMessageW finds no text
   bool console_out_of_memory = false;  // once the child exists, every print throws bad_alloc
+  bool memory_gone = false;            // every print throws bad_alloc
   // Once read, the last error changes to this, as if another call had overwritten it.
   DWORD last_error_after_read = 0;
 
@@ -89,8 +90,9 @@ extern RecordingKernel kernel;
 // What the double's FormatMessageW gives for `code`.
 WideText RecordedSystemText(DWORD code);
 
-// Everything the launch printed, through the console double.
+// Everything the launch printed, through the console double, and the notes on standard error.
 extern WideText console_output;
+extern std::string error_output;
 
 // Forgets the script and the record, for the next test.
 void ResetRecording();

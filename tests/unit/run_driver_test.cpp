@@ -31,4 +31,13 @@ TEST(RunDriver, InstallsTheInterruptHandlerOnlyAfterTheSummary) {
   }
 }
 
+TEST(RunDriver, SaysOnStandardErrorWhatRanOut) {
+  ResetRecording();
+  kernel.memory_gone = true;
+  const char* const arguments[] = {"nodestart", "3", "t.exe"};
+  EXPECT_EQ(RunNodeStart(3, arguments), 3);
+  EXPECT_EQ(console_output, L"");
+  EXPECT_EQ(error_output, "nodestart: memory ran out; nothing was started\n");
+}
+
 }  // namespace
