@@ -10,6 +10,7 @@
 struct PlacementFailure {
   std::string call;
   std::string reason;
+  bool ended = false;  // a program looked at does not run, or no longer
 };
 
 std::size_t PageSize();

@@ -1,10 +1,13 @@
 // nodestart-probe: writes memory and shows on which NUMA node each page landed, so that anyone
-// can see where a preferred node took effect: nodestart 1 nodestart-probe 256.
+// can see where a preferred node took effect: nodestart 1 nodestart-probe 256. Or shows where a
+// running program's pages and threads are: nodestart-probe --pid=PID.
 //   nodestart-probe [--watch=S] [MIB [FILE]]
+//   nodestart-probe [--watch=S] --pid=PID
 //     MIB      memory to write, 256 if not given
 //     FILE     gets the report too, for a console that is not at hand (a detached program)
-//     --watch  then reads the memory for S seconds, telling every half second where it runs,
-//              and where its pages are at the end
+//     --pid    reports the program PID instead of memory of its own
+//     --watch  then reads the memory for S seconds (or watches PID), telling every half second
+//              where it runs, and where its pages are at the end
 // Prints the pages per node, the processor and node it started and ran on and, where the system
 // says, the processors it may use and its memory policy. Status 0 once it has measured, wherever
 // the pages are; 1 for a bad argument; 2 when the system could not tell or the report could not
@@ -24,6 +27,8 @@
 
 #include "platform/memory_placement.h"
 #include "probe/probe_size.h"
+#include "probe/program_report.h"
+#include "probe/report_failure.h"
 
 namespace {
 
@@ -75,12 +80,6 @@ std::string Watch(const unsigned char* memory, std::size_t pages, std::uint64_t 
   return lines;
 }
 
-int Failed(const PlacementFailure& failure) {
-  const std::string line = "nodestart-probe: " + failure.call + ": " + failure.reason + "\n";
-  static_cast<void>(std::fputs(line.c_str(), stderr));
-  return 2;
-}
-
 #ifdef _WIN32
 // Arguments come as UTF-16 on Windows, whatever the code page: UTF-8 here, and the report file's
 // name back to UTF-16 for the system, so that no name is changed on the way.
@@ -109,24 +108,30 @@ int Probe(const std::vector<std::string>& arguments) {
   const std::string kWatch = "--watch=";
   const bool watch = arguments.size() >= 2 && arguments[1].compare(0, kWatch.size(), kWatch) == 0;
   const std::vector<std::string> rest(arguments.begin() + (watch ? 1 : 0), arguments.end());
+  const std::string kPid = "--pid=";
+  const bool program = rest.size() == 2 && rest[1].compare(0, kPid.size(), kPid) == 0;
   std::uint64_t mib = 256;
+  std::uint64_t pid = 0;
   if (rest.size() > 3 ||
       (watch && !ParseCount(arguments[1].c_str() + kWatch.size(), kMostSeconds, watch_seconds)) ||
-      (rest.size() >= 2 && !ParseCount(rest[1].c_str(), kMostMib, mib))) {
+      (program && !ParseCount(rest[1].c_str() + kPid.size(), 0xFFFFFFFF, pid)) ||
+      (!program && rest.size() >= 2 && !ParseCount(rest[1].c_str(), kMostMib, mib))) {
     static_cast<void>(
         std::fputs("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
-                   "to 1048576, default 256; SECONDS 1 to 3600)\n",
+                   "to 1048576, default 256; SECONDS 1 to 3600)\n"
+                   "       nodestart-probe [--watch=SECONDS] --pid=PID\n",
                    stderr));
     return 1;
   }
+  if (program) return ReportProgram(static_cast<unsigned long>(pid), watch_seconds);
   const std::size_t page = PageSize();
   const auto pages = static_cast<std::size_t>(PagesOf(mib, page));
   PlacementFailure failure;
   unsigned char* memory = FreshPages(pages, failure);
-  if (memory == nullptr) return Failed(failure);
+  if (memory == nullptr) return ReportFailure(failure);
   for (std::size_t i = 0; i < pages; ++i) memory[i * page] = 1;
   std::vector<int> nodes;
-  if (!NodesOfPages(memory, pages, nodes, failure)) return Failed(failure);
+  if (!NodesOfPages(memory, pages, nodes, failure)) return ReportFailure(failure);
 
   std::string out = "nodestart-probe: " + std::to_string(mib) + " MiB, " + std::to_string(pages) +
                     " pages of " + std::to_string(page) + " bytes\n" + PagesPerNode(nodes, "") +
@@ -139,18 +144,18 @@ int Probe(const std::vector<std::string>& arguments) {
   if (!balancing.empty()) out += "kernel NUMA balancing: " + balancing + "\n";
   if (watch) {
     out += Watch(memory, pages, watch_seconds);
-    if (!NodesOfPages(memory, pages, nodes, failure)) return Failed(failure);
+    if (!NodesOfPages(memory, pages, nodes, failure)) return ReportFailure(failure);
     out += PagesPerNode(nodes, "at the end, ");
   }
   if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    return Failed({"write to standard output", std::strerror(errno)});
+    return ReportFailure({"write to standard output", std::strerror(errno)});
   }
   if (rest.size() == 3) {
     std::FILE* file = OpenReport(rest[2]);
-    if (file == nullptr) return Failed({"fopen " + rest[2], std::strerror(errno)});
+    if (file == nullptr) return ReportFailure({"fopen " + rest[2], std::strerror(errno)});
     const bool written = std::fputs(out.c_str(), file) >= 0;
     if (std::fclose(file) != 0 || !written) {
-      return Failed({"fclose " + rest[2], std::strerror(errno)});
+      return ReportFailure({"fclose " + rest[2], std::strerror(errno)});
     }
   }
   return 0;

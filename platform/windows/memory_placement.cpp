@@ -6,15 +6,12 @@
 
 #include <algorithm>
 
+#include "platform/windows/system_text.h"
+
 namespace {
 
 bool Fail(const char* call, PlacementFailure& failure) {
-  const DWORD error = GetLastError();
-  char text[512] = {};
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0x400, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r')) --length;
-  failure = {call, length > 0 ? std::string(text, length) : "error " + std::to_string(error)};
+  failure = {call, SystemText(GetLastError())};
   return false;
 }
 

@@ -68,6 +68,26 @@ else
   if [ -r /proc/sys/kernel/numa_balancing ]; then
     printf '%s\n' "$out" | grep -qxE "kernel NUMA balancing: (on|off|.*memory tiering)" || fail "probe: $out"
   fi
+  # A program the tool started, seen from outside: its pages on its node, its threads, its policy.
+  "$tool" 0 "$probe" --watch=3 16 >/dev/null &
+  tool_pid=$!
+  sleep 1
+  child=$(tr -d " " <"/proc/$tool_pid/task/$tool_pid/children")
+  out=$("$probe" --pid="$child") || fail "probe --pid: $out"
+  printf '%s\n' "$out" | grep -qE "^node 0: [0-9]+ pages \(100\.0%\), " &&
+    printf '%s\n' "$out" | grep -qx "thread $child: ran on processor [0-9]*, node 0" &&
+    printf '%s\n' "$out" | grep -qxE "memory policy: preferred(-many)? 0( with NUMA balancing)?" ||
+    fail "probe --pid: $out"
+  # One the user may not inspect, and one that has ended: each says so, status 2.
+  status=0
+  out=$(setpriv --reuid=65534 --regid=65534 --clear-groups "$probe" --pid="$child" 2>&1) || status=$?
+  [ "$status" = 2 ] && printf '%s\n' "$out" | grep -q ": not permitted to inspect process $child: " ||
+    fail "probe --pid as another user: status $status: $out"
+  wait "$tool_pid"
+  status=0
+  out=$("$probe" --pid="$child" 2>&1) || status=$?
+  [ "$status" = 2 ] && printf '%s\n' "$out" | grep -q ": no process $child is running " ||
+    fail "probe --pid of an ended program: status $status: $out"
   # A report that cannot be written says why.
   status=0
   out=$("$probe" 1 2>&1 >/dev/full) || status=$?

@@ -221,6 +221,18 @@ for node in $node_ids; do
   run taskset -c "$cpu" /probe "$mib"
   every_page_on "$other" "control: the probe alone on cpu $cpu lands on its own node $other"
 
+  # Seen from outside, as a user sees a program of his own: the 16 MiB it wrote on node N. Its
+  # threads are shown: where they run is the scheduler's hint.
+  nodestart "$node" /probe --watch=2 16 >/dev/null 2>&1 &
+  while ! pid=$(pidof probe); do sleep 0.1; done
+  sleep 0.5
+  run /probe --pid="$pid"
+  wait
+  on_node=$(printf '%s\n' "$out" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
+  [ "$status" = 0 ] && [ "${on_node:-0}" -ge 4096 ]
+  report $? "probe --pid of nodestart $node's child: the 16 MiB it wrote on node $node (${on_node:-0} pages there)" "$out"
+  echo "# $(printf '%s\n' "$out" | grep -E '^(node|not placed|thread) ' | tr '\n' ' ')"
+
   with_numactl "$node"
 done
 
