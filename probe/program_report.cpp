@@ -15,7 +15,8 @@ namespace {
 
 std::string Mib(std::uint64_t bytes) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+  static_cast<void>(
+      std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0)));
   return text;
 }
 
@@ -48,10 +49,10 @@ std::string Report(unsigned long pid, const ProgramPlacement& placement) {
                     std::to_string(all.pages) + " resident pages, " + Mib(all.bytes) + "\n";
   for (const auto& [node, pages] : placement.pages_by_node) {
     char share[16];
-    std::snprintf(share, sizeof share, "%.1f%%",
-                  all.pages == 0
-                      ? 0.0
-                      : 100.0 * static_cast<double>(pages.pages) / static_cast<double>(all.pages));
+    const double percent =
+        all.pages == 0 ? 0.0
+                       : 100.0 * static_cast<double>(pages.pages) / static_cast<double>(all.pages);
+    static_cast<void>(std::snprintf(share, sizeof share, "%.1f%%", percent));
     out += NodeName(node) + ": " + std::to_string(pages.pages) + " pages (" + share + "), " +
            Mib(pages.bytes) + "\n";
   }

@@ -73,9 +73,10 @@ decltype(&GetNumaProcessorNodeEx) __imp_GetNumaProcessorNodeEx = NodeOfProcessor
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 // psapi.h declares these without dllimport: the calls go to the functions themselves.
-BOOL WINAPI K32QueryWorkingSet(HANDLE process, PVOID buffer, DWORD size) {
-  return WorkingSetStandIn(process, buffer, size);
+// Named as psapi.h names them.
+BOOL WINAPI K32QueryWorkingSet(HANDLE hProcess, PVOID pv, DWORD cb) {
+  return WorkingSetStandIn(hProcess, pv, cb);
 }
-BOOL WINAPI K32QueryWorkingSetEx(HANDLE process, PVOID buffer, DWORD size) {
-  return WorkingSetExStandIn(process, buffer, size);
+BOOL WINAPI K32QueryWorkingSetEx(HANDLE hProcess, PVOID pv, DWORD cb) {
+  return WorkingSetExStandIn(hProcess, pv, cb);
 }
