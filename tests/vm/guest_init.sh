@@ -227,11 +227,18 @@ for node in $node_ids; do
   while ! pid=$(pidof probe); do sleep 0.1; done
   sleep 0.5
   run /probe --pid="$pid"
+  looked=$out
+  # Then moved onto a CPU of the other node: its thread is seen there.
+  taskset -p -c "$cpu" "$pid" >/dev/null
+  sleep 0.5
+  moved=$(/probe --pid="$pid" | grep '^thread ')
   wait
-  on_node=$(printf '%s\n' "$out" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
+  on_node=$(printf '%s\n' "$looked" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
   [ "$status" = 0 ] && [ "${on_node:-0}" -ge 4096 ]
-  report $? "probe --pid of nodestart $node's child: the 16 MiB it wrote on node $node (${on_node:-0} pages there)" "$out"
-  echo "# $(printf '%s\n' "$out" | grep -E '^(node|not placed|thread) ' | tr '\n' ' ')"
+  report $? "probe --pid of nodestart $node's child: the 16 MiB it wrote on node $node (${on_node:-0} pages there)" "$looked"
+  echo "# $(printf '%s\n' "$looked" | grep -E '^(node|not placed|thread) ' | tr '\n' ' ')"
+  [ "$moved" = "thread $pid: ran on processor $cpu, node $other" ]
+  report $? "probe --pid after taskset to cpu $cpu: its thread ran there, on node $other" "$moved"
 
   with_numactl "$node"
 done
