@@ -31,8 +31,10 @@ printf '%s\n' "$out" | grep -q "^ ERROR - UpdateProcThreadAttribute: " || fail "
 out=$(tr -d '\r' <"$scratch/probe.txt")
 printf '%s\n' "$out" | grep -qx "nodestart-probe: 16 MiB, 4096 pages of 4096 bytes" &&
   printf '%s\n' "$out" | grep -qx "node [0-9]*: 4096 pages" || fail "probe: $out"
-# Its report file may have any name: the arguments are taken as UTF-16.
-"$@" "$folder/nodestart-probe.exe" 1 "$scratch/中.txt" >/dev/null || fail "probe with a file"
+# Its report file may have any name: the arguments are taken as UTF-16 (Wine reads the name's
+# bytes as the locale's, which a release fixes to C).
+LC_ALL=C.UTF-8 "$@" "$folder/nodestart-probe.exe" 1 "$scratch/中.txt" >/dev/null ||
+  fail "probe with a file"
 [ -s "$scratch/中.txt" ] || fail "the probe's report file is missing"
 # Both programs carry their version and run as the invoking user.
 for exe in nodestart nodestart-probe; do
