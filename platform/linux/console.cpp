@@ -58,5 +58,6 @@ void WriteToStdout(const WideText& text) {
 void WriteNoteToStderr(const char* line) noexcept {
   const iovec parts[] = {{const_cast<char*>(line), std::strlen(line)},
                          {const_cast<char*>("\n"), 1}};
-  static_cast<void>(writev(STDERR_FILENO, parts, 2));
+  // Nobody is left to tell if it fails.
+  [[maybe_unused]] const ssize_t written = writev(STDERR_FILENO, parts, 2);
 }
