@@ -221,19 +221,27 @@ for node in $node_ids; do
   run taskset -c "$cpu" /probe "$mib"
   every_page_on "$other" "control: the probe alone on cpu $cpu lands on its own node $other"
 
-  # Seen from outside, as a user sees a program of his own: the 16 MiB it wrote on node N. Its
-  # threads are shown: where they run is the scheduler's hint.
-  nodestart "$node" /probe --watch=2 16 >/dev/null 2>&1 &
+  # Seen from outside, as a user sees a program of his own: the 16 MiB it wrote on node N, looked
+  # at until it has written them (slow under emulation). Its threads are shown: where they run
+  # is the scheduler's hint. Then moved onto a CPU of the other node, its thread is seen there.
+  nodestart "$node" /probe --watch=600 16 >/dev/null 2>&1 &
+  tool=$!
   while ! pid=$(pidof probe); do sleep 0.1; done
-  sleep 0.5
-  run /probe --pid="$pid"
+  for attempt in $(seq 100); do
+    run /probe --pid="$pid"
+    on_node=$(printf '%s\n' "$out" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
+    [ "${on_node:-0}" -ge 4096 ] && break
+    sleep 0.2
+  done
   looked=$out
-  # Then moved onto a CPU of the other node: its thread is seen there.
   taskset -p -c "$cpu" "$pid" >/dev/null
-  sleep 0.5
-  moved=$(/probe --pid="$pid" | grep '^thread ')
+  for attempt in $(seq 50); do
+    sleep 0.1
+    moved=$(/probe --pid="$pid" | grep '^thread ')
+    [ "$moved" = "thread $pid: ran on processor $cpu, node $other" ] && break
+  done
+  kill "$tool"  # passed on to the child: both end
   wait
-  on_node=$(printf '%s\n' "$looked" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
   [ "$status" = 0 ] && [ "${on_node:-0}" -ge 4096 ]
   report $? "probe --pid of nodestart $node's child: the 16 MiB it wrote on node $node (${on_node:-0} pages there)" "$looked"
   echo "# $(printf '%s\n' "$looked" | grep -E '^(node|not placed|thread) ' | tr '\n' ' ')"
