@@ -64,13 +64,17 @@ bool ForTheChild(const siginfo_t& info, pid_t child) {
   return info.si_pid == 0 || !InChildsTree(info.si_pid, child);
 }
 
-// Whom a relayed signal reaches: the child's group where the signal stands for one to a
-// terminal's foreground group (the terminal's keys, a resumed job), else the child alone, as the
-// tool alone got it (a sender's kill, an alarm, the hangup of a session's leader).
-pid_t RelayTarget(int signal_number, const siginfo_t& info, pid_t child) {
-  if (signal_number == SIGCONT) return -child;
-  if (info.si_code != SI_KERNEL || signal_number == SIGALRM) return child;
-  return signal_number == SIGHUP && getsid(0) == getpid() ? child : -child;
+// Whether a relayed signal stands for one to a terminal's foreground group (the terminal's keys),
+// so that it goes to the child's group; else the child alone gets it, as the tool alone got it (a
+// sender's kill, an alarm, the hangup of a session's leader).
+bool ForTheChildsGroup(int signal_number, const siginfo_t& info) {
+  if (info.si_code != SI_KERNEL || signal_number == SIGALRM) return false;
+  return signal_number != SIGHUP || getsid(0) != getpid();
+}
+
+// To the child's group; a child that has left its group is still reached itself.
+void SignalChildsGroup(pid_t child, int signal_number) {
+  if (kill(-child, signal_number) != 0) kill(child, signal_number);
 }
 
 // Whether SIGCONT is waiting for the tool: it has been continued.
@@ -153,9 +157,11 @@ void ChildSignals::Relay(pid_t child, int signal_number, const siginfo_t& info) 
     Resume(child);
     return;
   }
-  const pid_t target = RelayTarget(signal_number, info, child);
-  // A child that has left its group is still reached itself.
-  if (kill(target, signal_number) != 0 && target != child) kill(child, signal_number);
+  if (ForTheChildsGroup(signal_number, info)) {
+    SignalChildsGroup(child, signal_number);
+  } else {
+    kill(child, signal_number);
+  }
 }
 
 // Started directly, the program would have stopped in the tool's place: so the tool stops too,
@@ -192,5 +198,5 @@ void ChildSignals::FollowStop(pid_t child, int signal_number) const {
 
 void ChildSignals::Resume(pid_t child) const {
   terminal_.GiveTo(child);
-  if (kill(-child, SIGCONT) != 0) kill(child, SIGCONT);
+  SignalChildsGroup(child, SIGCONT);  // a stopped job resumes as a whole
 }

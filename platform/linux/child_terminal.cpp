@@ -34,7 +34,7 @@ bool ChildTerminal::HeldBy(pid_t child) const {
 // The tool holds SIGTTOU from the child's creation on, so that it may move the foreground while
 // its own group is in the background.
 void ChildTerminal::GiveTo(pid_t child) const {
-  if (ForTheChildsStart() >= 0) static_cast<void>(tcsetpgrp(terminal_, child));
+  if (may_hand_over_) GiveOnRequest(child);
 }
 
 void ChildTerminal::GiveOnRequest(pid_t child) const {

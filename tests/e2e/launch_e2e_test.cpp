@@ -12,8 +12,6 @@
 
 #ifdef _WIN32
 #include <windows.h>
-
-#include "support/utf8_windows.h"
 #else
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -279,21 +277,9 @@ TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
 // A harness that kills the tool (TerminateProcess: taskkill /f, Python's timeout) ends the
 // program it started, as if it had started the program directly.
 TEST(LaunchEndToEnd, AKilledToolEndsTheProgram) {
-  const std::string tool = BuiltProgram("nodestart_node_stand_in");
-  std::wstring command_line = Widen("\"" + tool + "\" 0 \"" + kProbe + "\" --ready --run-ms=20000");
-  SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-  HANDLE read_end = nullptr;
-  HANDLE write_end = nullptr;
-  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
   PROCESS_INFORMATION started = {};
-  ASSERT_TRUE(CreateProcessW(Widen(tool).c_str(), &command_line[0], nullptr, nullptr, TRUE, 0,
-                             nullptr, nullptr, &startup, &started));
-  CloseHandle(write_end);
+  const HANDLE read_end = StartWithOutputPipe(BuiltProgram("nodestart_node_stand_in"),
+                                              {"0", kProbe, "--ready", "--run-ms=20000"}, started);
   std::string output;
   char buffer[512];
   DWORD got = 0;

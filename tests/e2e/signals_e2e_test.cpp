@@ -156,7 +156,7 @@ TEST(SignalsEndToEnd, CtrlZStopsBothAndFgOrBgResumesTheWait) {
   // The shell's "fg" shows the status of the job it resumed; after "bg", "wait" does.
   const std::vector<std::string> fg = {"\x1a", "Stopped", std::string("fg") + kShowStatus, ""};
   const std::vector<std::string> bg = {
-      "\x1a", "Stopped", "bg\n", "Child process exited", std::string("wait %1") + kShowStatus, ""};
+      "\x1a", "Stopped", "bg\n", "caught 18 x1", std::string("wait %1") + kShowStatus, ""};
   const struct {
     const char* name;
     std::vector<std::string> keys;
@@ -172,17 +172,25 @@ TEST(SignalsEndToEnd, CtrlZStopsBothAndFgOrBgResumesTheWait) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    TerminalSession terminal;
     std::vector<std::string> probe = {"--ready", "--run-ms=10000", "--catch=18"};
     probe.insert(probe.end(), c.probe.begin(), c.probe.end());
-    ShellResult result;
-    ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe) + "\n", c.keys, result));
-    const std::size_t stopped = result.screen.find("Stopped");
-    EXPECT_EQ(result.screen.find("Child process exited"), result.screen.rfind(ExitLine(c.code)) + 2)
-        << "the end only, once: " << result.screen;
-    EXPECT_LT(stopped, result.screen.find("Child process exited"));
-    EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
-    EXPECT_EQ(result.status, "0");
+    for (const bool directly : {true, false}) {
+      SCOPED_TRACE(directly ? "started directly" : "under the tool");
+      TerminalSession terminal;
+      ShellResult result;
+      const std::string command = directly ? TypedDirectly(probe) : Typed(probe);
+      ASSERT_TRUE(RunAtTerminal(terminal, command + "\n", c.keys, result));
+      EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
+      EXPECT_LT(result.screen.find("Stopped"), result.screen.find(Caught(18, 1)));
+      if (directly) {
+        EXPECT_EQ(result.status, std::to_string(c.code));
+        continue;
+      }
+      EXPECT_EQ(result.screen.find("Child process exited"),
+                result.screen.rfind(ExitLine(c.code)) + 2)
+          << "the end only, once: " << result.screen;
+      EXPECT_EQ(result.status, "0");
+    }
   }
 }
 

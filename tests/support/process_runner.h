@@ -15,3 +15,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
 // Path of a program built beside the running test, named without its platform suffix.
 std::string BuiltProgram(const std::string& name);
+
+#ifdef _WIN32
+#include <windows.h>
+
+// Starts `program` with `arguments` as RunProcess does, and gives the reading end of its
+// standard output; `process` gets its handles.
+HANDLE StartWithOutputPipe(const std::string& program, const std::vector<std::string>& arguments,
+                           PROCESS_INFORMATION& process);
+#endif

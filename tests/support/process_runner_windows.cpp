@@ -6,7 +6,8 @@
 #include "support/utf8_windows.h"
 #include "support/windows_quoting.h"
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments) {
+HANDLE StartWithOutputPipe(const std::string& program, const std::vector<std::string>& arguments,
+                           PROCESS_INFORMATION& process) {
   const std::wstring wide_program = Widen(program);
   std::wstring command_line = QuoteForWindows(wide_program);
   for (const std::string& argument : arguments)
@@ -24,7 +25,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = write_end;
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION process = {};
+  process = {};
   const BOOL created = CreateProcessW(wide_program.c_str(), &command_line[0], nullptr, nullptr,
                                       TRUE, 0, nullptr, nullptr, &startup, &process);
   CloseHandle(write_end);
@@ -32,6 +33,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     CloseHandle(read_end);
     throw std::runtime_error("cannot start " + program);
   }
+  return read_end;
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments) {
+  PROCESS_INFORMATION process = {};
+  const HANDLE read_end = StartWithOutputPipe(program, arguments, process);
   ProcessResult result;
   char buffer[4096];
   DWORD got = 0;
