@@ -39,10 +39,12 @@ std::vector<std::string> ToolOnProbe(const std::vector<std::string>& probe_argum
   return arguments;
 }
 
-// The same as a command typed at a shell.
-std::string Typed(const std::vector<std::string>& probe_arguments) {
-  std::string command = "'" + kTool + "'";
-  for (const std::string& argument : ToolOnProbe(probe_arguments)) command += " '" + argument + "'";
+// The same as a command typed at a shell; `directly`: the probe alone.
+std::string Typed(const std::vector<std::string>& probe_arguments, bool directly = false) {
+  std::string command = "'" + (directly ? kProbe : kTool) + "'";
+  for (const std::string& argument : directly ? probe_arguments : ToolOnProbe(probe_arguments)) {
+    command += " '" + argument + "'";
+  }
   return command;
 }
 
@@ -80,13 +82,6 @@ testing::AssertionResult RunAtTerminal(TerminalSession& terminal, const std::str
   result.status = screen.substr(status + 8, screen.find('>', status) - status - 8);
   result.screen = screen.substr(0, status);
   return testing::AssertionSuccess();
-}
-
-// The probe alone, typed at a shell, with `probe_arguments`.
-std::string TypedDirectly(const std::vector<std::string>& probe_arguments) {
-  std::string command = "'" + kProbe + "'";
-  for (const std::string& argument : probe_arguments) command += " '" + argument + "'";
-  return command;
 }
 
 TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
@@ -131,10 +126,9 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
       SCOPED_TRACE(directly ? "started directly" : "under the tool");
       TerminalSession terminal;
       ShellResult result;
-      const std::string command = directly ? TypedDirectly(probe) : Typed(probe);
       // Typed after the key: an interactive shell drops the rest of a line whose command died of
       // Ctrl+C.
-      ASSERT_TRUE(RunAtTerminal(terminal, std::string(c.setup) + command + "\n",
+      ASSERT_TRUE(RunAtTerminal(terminal, c.setup + Typed(probe, directly) + "\n",
                                 {c.key, "", "echo \"<status $?>\"\n", ""}, result));
       EXPECT_NE(result.screen.find(c.child_shows), std::string::npos) << result.screen;
       if (directly) {
@@ -178,8 +172,7 @@ TEST(SignalsEndToEnd, CtrlZStopsBothAndFgOrBgResumesTheWait) {
       SCOPED_TRACE(directly ? "started directly" : "under the tool");
       TerminalSession terminal;
       ShellResult result;
-      const std::string command = directly ? TypedDirectly(probe) : Typed(probe);
-      ASSERT_TRUE(RunAtTerminal(terminal, command + "\n", c.keys, result));
+      ASSERT_TRUE(RunAtTerminal(terminal, Typed(probe, directly) + "\n", c.keys, result));
       EXPECT_NE(result.screen.find(Caught(18, 1)), std::string::npos) << result.screen;
       EXPECT_LT(result.screen.find("Stopped"), result.screen.find(Caught(18, 1)));
       if (directly) {
@@ -353,7 +346,7 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
                                               "--until-caught", "--mark=" + mark};
       if (c.ending == Ending::kHangUpAsSessionLeader) {
         TerminalSession terminal;
-        terminal.Type("exec " + (directly ? TypedDirectly(probe) : Typed(probe)) + "\n");
+        terminal.Type("exec " + Typed(probe, directly) + "\n");
         ASSERT_TRUE(terminal.WaitFor("probe ready"));
         terminal.HangUp();
       } else {
