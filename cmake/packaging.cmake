@@ -75,7 +75,10 @@ else()
       "%exclude /usr/${CMAKE_INSTALL_DATADIR}/lintian")
   # Nothing of the machine that builds it: a fixed build host, SOURCE_DATE_EPOCH as the build
   # time and as the latest time of every file, no build-id links or debug package of its own.
+  # The programs as the Debian package has them and the SBOM lists them: rpmbuild strips no
+  # section of its own after CPack has stripped them.
   set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${NODESTART_MAINTAINER}
+%define __os_install_post %{nil}
 %define _buildhost reproducible
 %define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1
@@ -97,6 +100,24 @@ benchmarking workloads on machines of several NUMA nodes. On Linux the child
 starts on the node's CPUs and its memory policy prefers the node.")
 set(CPACK_RPM_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
-# SHA256SUMS beside the packages, once they are all packed.
-set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/checksums.cmake)
+# What the programs link statically, declared, and signatures where a key is supplied (the scripts
+# say how); SHA256SUMS beside the packages, once they are all packed. A Visual Studio build packs
+# its programs alone: its linker writes no map to read the parts from.
+set(scripts ${PROJECT_SOURCE_DIR}/cmake)
+if(WIN32)
+  set(CPACK_PRE_BUILD_SCRIPTS ${scripts}/sign_programs.cmake)
+  set(CPACK_NODESTART_PROGRAM_SUFFIX .exe)  # where the zip has them: at its top
+  set(CPACK_NODESTART_SBOM_FILE ${CPACK_PACKAGE_FILE_NAME}.spdx.json)
+else()
+  set(CPACK_POST_BUILD_SCRIPTS ${scripts}/static_built_using.cmake ${scripts}/sign_rpms.cmake)
+  set(CPACK_NODESTART_PROGRAM_DIR usr/${CMAKE_INSTALL_BINDIR}/)
+  set(CPACK_NODESTART_SBOM_FILE
+      nodestart-${PROJECT_VERSION}-linux-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.spdx.json)
+endif()
+if(NOT MSVC)
+  list(APPEND CPACK_PRE_BUILD_SCRIPTS ${scripts}/declare_static_parts.cmake)
+  set(CPACK_NODESTART_PROGRAMS nodestart nodestart-probe)
+  set(CPACK_NODESTART_MAP_DIR ${CMAKE_BINARY_DIR})
+endif()
+list(APPEND CPACK_POST_BUILD_SCRIPTS ${scripts}/checksums.cmake ${scripts}/sign_checksums.cmake)
 include(CPack)

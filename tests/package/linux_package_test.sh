@@ -1,7 +1,8 @@
 #!/bin/sh
 # Packs the Debian or the RPM package, checks it with lintian or rpmlint, installs it into a
-# scratch root and runs the installed tool and manual pages there.
-#   linux_package_test.sh deb|rpm BUILD_DIR VERSION ARCH [EMULATOR...]
+# scratch root, checks what it declares it links statically and runs the installed tool and
+# manual pages there.
+#   linux_package_test.sh deb|rpm BUILD_DIR VERSION ARCH COMPILER [EMULATOR...]
 #     ARCH as the format names it; a package for another architecture runs under EMULATOR
 set -eu
 "$(dirname "$0")/../../scripts/install-deps.sh" linux
@@ -10,7 +11,8 @@ format=$1
 build=$2
 version=$3
 arch=$4
-shift 4
+compiler=$5
+shift 5
 . "$(dirname "$0")/scratch.sh"
 
 generator=$(echo "$format" | tr a-z A-Z)
@@ -37,6 +39,22 @@ else
 fi
 cat "$scratch/lint.log"
 ! grep -Eq '^E: |: E: ' "$scratch/lint.log" || fail "the package check found errors"
+
+# The C library and the C++ runtime it links statically, by their Debian packages: each package's
+# source in the Debian package, the package itself in the RPM, and both in the SBOM.
+for library in libc.a libstdc++.a; do
+  owner=$(dpkg-query --search "$(realpath "$("$compiler" -print-file-name=$library)")" | cut -d: -f1)
+  if [ "$format" = deb ]; then
+    declared=$(dpkg-deb --field "$package" Static-Built-Using)
+    wanted=$(dpkg-query --show --showformat='${source:Package} (= ${source:Version})' "$owner")
+  else
+    declared=$(rpm -qp --provides "$package" 2>/dev/null)
+    wanted="bundled($owner) = $(dpkg-query --show --showformat='${Version}' "$owner")"
+  fi
+  printf '%s\n' "$declared" | grep -qF "$wanted" || fail "$library: no \"$wanted\" in: $declared"
+done
+python3 "$(dirname "$0")/sbom_check.py" "$(echo "$scratch"/*.spdx.json)" "$scratch/root" "$version" \
+  "$compiler" || fail "the SBOM does not hold"
 
 tool=$scratch/root/usr/bin/nodestart
 status=0

@@ -1,11 +1,12 @@
 #!/bin/sh
-# Packs the Windows zip, unpacks it and runs the tool from it under Wine.
-#   zip_test.sh BUILD_DIR VERSION WINE_COMMAND...
+# Packs the Windows zip, checks its SBOM, unpacks it and runs the tool from it under Wine.
+#   zip_test.sh BUILD_DIR VERSION COMPILER WINE_COMMAND...
 set -eu
 "$(dirname "$0")/../../scripts/install-deps.sh" windows
 build=$1
 version=$2
-shift 2
+compiler=$3
+shift 3
 . "$(dirname "$0")/scratch.sh"
 
 (cd "$build" && cpack -G ZIP -B "$scratch" >"$scratch/cpack.log" 2>&1) || { cat "$scratch/cpack.log"; fail "cpack"; }
@@ -16,6 +17,8 @@ folder=$scratch/unpacked/nodestart-$version-win64
 for file in nodestart.exe nodestart-probe.exe README.md CONTRIBUTING.md LICENSE CHANGELOG.md; do
   [ -f "$folder/$file" ] || fail "no $file in the zip"
 done
+python3 "$(dirname "$0")/sbom_check.py" "$scratch/nodestart-$version-win64.spdx.json" "$folder" \
+  "$version" "$compiler" || fail "the SBOM does not hold"
 
 # Wine has no preferred-node attribute: the tool reports that and starts nothing.
 status=0

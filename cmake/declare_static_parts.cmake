@@ -1,0 +1,103 @@
+# Run by CPack before it packs: names what the programs carry of the build machine, since a
+# scanner finds no library in a static program. The RPM provides each such Debian package as
+# bundled; an SPDX 2.3 document beside the packages lists the programs as they are packed, with
+# their checksums, and for each the packages it links statically, with version, license and
+# package URL. Nothing in it depends on when or where it is made.
+cmake_policy(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/static_parts.cmake)
+
+# nodestart_spdx_id(OUT KIND NAME): an identifier SPDX allows ("+" is not among its characters).
+function(nodestart_spdx_id out kind name)
+  string(REGEX REPLACE "[^A-Za-z0-9.-]" "-" name "${name}")
+  set(${out} "SPDXRef-${kind}-${name}" PARENT_SCOPE)
+endfunction()
+
+# nodestart_json_append(JSON_VAR ARRAY ELEMENT): ELEMENT appended to the document's ARRAY.
+function(nodestart_json_append json array element)
+  string(JSON length LENGTH "${${json}}" ${array})
+  string(JSON result SET "${${json}}" ${array} ${length} "${element}")
+  set(${json} "${result}" PARENT_SCOPE)
+endfunction()
+
+file(STRINGS /etc/os-release codename REGEX "^VERSION_CODENAME=")
+string(REPLACE "VERSION_CODENAME=" "" codename "${codename}")
+string(TIMESTAMP created "%Y-%m-%dT%H:%M:%SZ" UTC)  # SOURCE_DATE_EPOCH's in a release
+
+set(document "{}")
+string(JSON document SET "${document}" spdxVersion [["SPDX-2.3"]])
+string(JSON document SET "${document}" dataLicense [["CC0-1.0"]])
+string(JSON document SET "${document}" SPDXID [["SPDXRef-DOCUMENT"]])
+get_filename_component(document_name ${CPACK_NODESTART_SBOM_FILE} NAME_WLE)
+get_filename_component(document_name ${document_name} NAME_WLE)
+string(JSON document SET "${document}" name "\"${document_name}\"")
+string(JSON document SET "${document}" creationInfo
+       "{\"created\": \"${created}\", \"creators\": [\"Organization: ${CPACK_PACKAGE_VENDOR}\", \"Tool: CMake-${CMAKE_VERSION}\"]}")
+string(JSON document SET "${document}" packages "[]")
+string(JSON document SET "${document}" files "[]")
+string(JSON document SET "${document}" relationships "[]")
+
+nodestart_json_append(document packages "{
+  \"SPDXID\": \"SPDXRef-Package-nodestart\", \"name\": \"nodestart\",
+  \"versionInfo\": \"${CPACK_PACKAGE_VERSION}\", \"supplier\": \"Organization: ${CPACK_PACKAGE_VENDOR}\",
+  \"downloadLocation\": \"NOASSERTION\", \"filesAnalyzed\": false,
+  \"licenseConcluded\": \"MIT\", \"licenseDeclared\": \"MIT\", \"copyrightText\": \"NOASSERTION\",
+  \"primaryPackagePurpose\": \"APPLICATION\"}")
+nodestart_json_append(document relationships "{\"spdxElementId\": \"SPDXRef-DOCUMENT\",
+  \"relationshipType\": \"DESCRIBES\", \"relatedSpdxElement\": \"SPDXRef-Package-nodestart\"}")
+
+set(declared "")
+set(bundled "")
+set(checksums "")
+foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
+  set(staged ${CPACK_NODESTART_PROGRAM_DIR}${program}${CPACK_NODESTART_PROGRAM_SUFFIX})
+  if(NOT EXISTS ${CPACK_TEMPORARY_DIRECTORY}/${staged})
+    message(FATAL_ERROR "${staged} is not among the files packed")
+  endif()
+  file(SHA1 ${CPACK_TEMPORARY_DIRECTORY}/${staged} sha1)
+  file(SHA256 ${CPACK_TEMPORARY_DIRECTORY}/${staged} sha256)
+  string(APPEND checksums "${sha256}")
+  nodestart_spdx_id(file_id File ${program})
+  nodestart_json_append(document files "{
+    \"SPDXID\": \"${file_id}\", \"fileName\": \"./${staged}\", \"fileTypes\": [\"BINARY\"],
+    \"checksums\": [{\"algorithm\": \"SHA1\", \"checksumValue\": \"${sha1}\"},
+                    {\"algorithm\": \"SHA256\", \"checksumValue\": \"${sha256}\"}],
+    \"licenseConcluded\": \"NOASSERTION\", \"copyrightText\": \"NOASSERTION\"}")
+  nodestart_json_append(document relationships "{\"spdxElementId\": \"SPDXRef-Package-nodestart\",
+    \"relationshipType\": \"CONTAINS\", \"relatedSpdxElement\": \"${file_id}\"}")
+
+  nodestart_static_parts(parts ${CPACK_NODESTART_MAP_DIR}/${program}.map)
+  foreach(part IN LISTS parts)
+    string(REPLACE "|" ";" part "${part}")
+    list(GET part 0 package)
+    nodestart_spdx_id(package_id Package ${package})
+    if(NOT package IN_LIST declared)
+      list(APPEND declared ${package})
+      list(GET part 1 version)
+      list(GET part 2 architecture)
+      list(GET part 3 source)
+      list(GET part 4 source_version)
+      list(GET part 5 license)
+      string(REPLACE "+" "%2B" purl_version "${version}")
+      nodestart_json_append(document packages "{
+        \"SPDXID\": \"${package_id}\", \"name\": \"${package}\", \"versionInfo\": \"${version}\",
+        \"supplier\": \"Organization: Debian\", \"downloadLocation\": \"NOASSERTION\",
+        \"filesAnalyzed\": false, \"licenseConcluded\": \"NOASSERTION\",
+        \"licenseDeclared\": \"${license}\", \"copyrightText\": \"NOASSERTION\",
+        \"sourceInfo\": \"built from Debian's source package ${source} ${source_version}\",
+        \"primaryPackagePurpose\": \"LIBRARY\",
+        \"externalRefs\": [{\"referenceCategory\": \"PACKAGE-MANAGER\", \"referenceType\": \"purl\",
+          \"referenceLocator\": \"pkg:deb/debian/${package}@${purl_version}?arch=${architecture}&distro=${codename}\"}]}")
+      list(APPEND bundled "bundled(${package}) = ${version}")
+    endif()
+    nodestart_json_append(document relationships "{\"spdxElementId\": \"${file_id}\",
+      \"relationshipType\": \"STATIC_LINK\", \"relatedSpdxElement\": \"${package_id}\"}")
+  endforeach()
+endforeach()
+
+# Unique for each set of programs, and the same for the same programs.
+string(SHA256 namespace_key "${document_name}${checksums}")
+string(JSON document SET "${document}" documentNamespace
+       "\"https://spdx.org/spdxdocs/${document_name}-${namespace_key}\"")
+file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${CPACK_NODESTART_SBOM_FILE} "${document}\n")
+
+list(JOIN bundled ", " CPACK_RPM_PACKAGE_PROVIDES)

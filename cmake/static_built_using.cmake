@@ -1,0 +1,41 @@
+# Run by CPack once it has packed: the Debian package gets the field Debian gives what a package
+# links statically, Static-Built-Using, naming the source packages and versions of the C library
+# and the compiler's runtimes. CPack has no way to add a field, so dpkg-deb packs it anew, with
+# the same files, modes and times (SOURCE_DATE_EPOCH's in a release).
+cmake_policy(VERSION 3.25)
+include(${CMAKE_CURRENT_LIST_DIR}/static_parts.cmake)
+
+set(maps "")
+foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
+  list(APPEND maps ${CPACK_NODESTART_MAP_DIR}/${program}.map)
+endforeach()
+nodestart_static_parts(parts ${maps})
+set(sources "")
+foreach(part IN LISTS parts)
+  string(REPLACE "|" ";" part "${part}")
+  list(GET part 3 source)
+  list(GET part 4 source_version)
+  list(APPEND sources "${source} (= ${source_version})")
+endforeach()
+list(REMOVE_DUPLICATES sources)
+list(SORT sources)
+list(JOIN sources ", " built_using)
+
+foreach(package IN LISTS CPACK_PACKAGE_FILES)
+  if(NOT package MATCHES "\\.deb$" OR built_using STREQUAL "")
+    continue()
+  endif()
+  set(tree ${CPACK_TOPLEVEL_DIRECTORY}/static-built-using)
+  file(REMOVE_RECURSE ${tree})
+  execute_process(COMMAND dpkg-deb --raw-extract ${package} ${tree} COMMAND_ERROR_IS_FATAL ANY)
+  file(READ ${tree}/DEBIAN/control control)
+  string(STRIP "${control}" control)
+  file(WRITE ${tree}/DEBIAN/control "${control}\nStatic-Built-Using: ${built_using}\n")
+  # dpkg-deb takes the control folder only as Debian has it, whatever the umask of the one who packs.
+  file(CHMOD ${tree}/DEBIAN DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  file(CHMOD ${tree}/DEBIAN/control FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+  execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip -z9 --build ${tree} ${package}
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(REMOVE_RECURSE ${tree})
+endforeach()
