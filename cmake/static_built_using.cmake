@@ -30,11 +30,9 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   execute_process(COMMAND dpkg-deb --raw-extract ${package} ${tree} COMMAND_ERROR_IS_FATAL ANY)
   file(READ ${tree}/DEBIAN/control control)
   string(STRIP "${control}" control)
+  # Modes as the package has them, whatever the umask of the one who packs: dpkg-deb takes them
+  # from the package, and the control file keeps its own when it is written anew.
   file(WRITE ${tree}/DEBIAN/control "${control}\nStatic-Built-Using: ${built_using}\n")
-  # dpkg-deb takes the control folder only as Debian has it, whatever the umask of the one who packs.
-  file(CHMOD ${tree}/DEBIAN DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
-       GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-  file(CHMOD ${tree}/DEBIAN/control FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
   execute_process(COMMAND dpkg-deb --root-owner-group -Zgzip -z9 --build ${tree} ${package}
                   OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
   file(REMOVE_RECURSE ${tree})

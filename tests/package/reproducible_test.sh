@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and packs the release twice, from two clones of the sources' last commit at two paths, at
-# two times, under two time zones, umasks and locales, without the tests, and compares every
-# package, SHA256SUMS and nodestart.exe byte for byte; diffoscope shows any difference.
+# two times, under two time zones, umasks and locales, without the tests and without keys, and
+# compares every package, SBOM, SHA256SUMS and nodestart.exe byte for byte; diffoscope shows any
+# difference.
 #   reproducible_test.sh SOURCE_DIR WORK_DIR
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -28,7 +29,7 @@ release() {
   (
     umask "$3"
     export TZ="$2" LC_ALL="$4"
-    unset SOURCE_DATE_EPOCH
+    unset SOURCE_DATE_EPOCH NODESTART_OPENPGP_KEY NODESTART_AUTHENTICODE_CERT NODESTART_AUTHENTICODE_KEY
     git clone --quiet "$source" "$1"
     "$1/scripts/release.sh" --no-tests >"$work/$(basename "$1").log" 2>&1
   ) || { tail -n 30 "$work/$(basename "$1").log"; fail "the release in $1 did not build"; }
@@ -41,7 +42,7 @@ release "$work/second-clone" Pacific/Kiritimati 077 C.UTF-8
 
 differ=0
 for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.rpm packages/nodestart-*.zip \
-  windows/nodestart.exe; do
+  packages/*.spdx.json windows/nodestart.exe; do
   for first in "$work"/first/build/release/$file; do
     second="$work/second-clone/build/release/${first#"$work"/first/build/release/}"
     if cmp -s "$first" "$second"; then
