@@ -48,7 +48,7 @@ for library in libc.a libstdc++.a; do
     declared=$(dpkg-deb --field "$package" Static-Built-Using)
     wanted=$(dpkg-query --show --showformat='${source:Package} (= ${source:Version})' "$owner")
   else
-    declared=$(rpm -qp --provides "$package" 2>/dev/null)
+    declared=$(rpm --dbpath "$scratch/rpmdb" -qp --provides "$package" 2>/dev/null)
     wanted="bundled($owner) = $(dpkg-query --show --showformat='${Version}' "$owner")"
   fi
   printf '%s\n' "$declared" | grep -qF "$wanted" || fail "$library: no \"$wanted\" in: $declared"
