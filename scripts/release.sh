@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds, tests and packs a release of every platform into build/release/packages, with SBOMs
-# and SHA256SUMS: bit for bit the same wherever, whenever and by whomever it is run from one commit.
+# and SHA256SUMS: unsigned, bit for bit the same wherever, whenever and by whomever it is run from
+# one commit.
 # The instant it stamps is SOURCE_DATE_EPOCH if set, else the last commit's time (see
 # CMakeLists.txt); the umask, time zone and locale, which packing would show, are fixed here.
 # With NODESTART_OPENPGP_KEY, NODESTART_AUTHENTICODE_CERT and NODESTART_AUTHENTICODE_KEY set, the
