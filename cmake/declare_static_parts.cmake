@@ -2,7 +2,8 @@
 # scanner finds no library in a static program. The RPM provides each such Debian package as
 # bundled; an SPDX 2.3 document beside the packages lists the programs as they are packed, with
 # their checksums, and for each the packages it links statically, with version, license and
-# package URL. Nothing in it depends on when or where it is made.
+# package URL; the Debian package's field is left for static_built_using.cmake, which runs after
+# the packing in this same scope. Nothing in it depends on when or where it is made.
 cmake_policy(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/static_parts.cmake)
 
@@ -47,6 +48,7 @@ nodestart_json_append(document relationships "{\"spdxElementId\": \"SPDXRef-DOCU
 
 set(declared "")
 set(bundled "")
+set(sources "")
 set(checksums "")
 foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
   set(staged ${CPACK_NODESTART_PROGRAM_DIR}${program}${CPACK_NODESTART_PROGRAM_SUFFIX})
@@ -88,6 +90,7 @@ foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
         \"externalRefs\": [{\"referenceCategory\": \"PACKAGE-MANAGER\", \"referenceType\": \"purl\",
           \"referenceLocator\": \"pkg:deb/debian/${package}@${purl_version}?arch=${architecture}&distro=${codename}\"}]}")
       list(APPEND bundled "bundled(${package}) = ${version}")
+      list(APPEND sources "${source} (= ${source_version})")
     endif()
     nodestart_json_append(document relationships "{\"spdxElementId\": \"${file_id}\",
       \"relationshipType\": \"STATIC_LINK\", \"relatedSpdxElement\": \"${package_id}\"}")
@@ -101,3 +104,6 @@ string(JSON document SET "${document}" documentNamespace
 file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${CPACK_NODESTART_SBOM_FILE} "${document}\n")
 
 list(JOIN bundled ", " CPACK_RPM_PACKAGE_PROVIDES)
+list(REMOVE_DUPLICATES sources)
+list(SORT sources)
+list(JOIN sources ", " CPACK_NODESTART_STATIC_BUILT_USING)

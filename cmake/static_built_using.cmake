@@ -1,26 +1,9 @@
 # Run by CPack once it has packed: the Debian package gets the field Debian gives what a package
 # links statically, Static-Built-Using, naming the source packages and versions of the C library
-# and the compiler's runtimes. CPack has no way to add a field, so dpkg-deb packs it anew, with
-# the same files, modes and times (SOURCE_DATE_EPOCH's in a release).
-cmake_policy(VERSION 3.25)
-include(${CMAKE_CURRENT_LIST_DIR}/static_parts.cmake)
-
-set(maps "")
-foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
-  list(APPEND maps ${CPACK_NODESTART_MAP_DIR}/${program}.map)
-endforeach()
-nodestart_static_parts(parts ${maps})
-set(sources "")
-foreach(part IN LISTS parts)
-  string(REPLACE "|" ";" part "${part}")
-  list(GET part 3 source)
-  list(GET part 4 source_version)
-  list(APPEND sources "${source} (= ${source_version})")
-endforeach()
-list(REMOVE_DUPLICATES sources)
-list(SORT sources)
-list(JOIN sources ", " built_using)
-
+# and the compiler's runtimes, as declare_static_parts.cmake found them before the packing. CPack
+# has no way to add a field, so dpkg-deb packs it anew, with the same files, modes and times
+# (SOURCE_DATE_EPOCH's in a release).
+set(built_using "${CPACK_NODESTART_STATIC_BUILT_USING}")
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(NOT package MATCHES "\\.deb$" OR built_using STREQUAL "")
     continue()
