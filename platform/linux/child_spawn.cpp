@@ -1,7 +1,6 @@
 #include "platform/linux/child_spawn.h"
 
 #include <sys/prctl.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>  // environ
 
@@ -16,11 +15,6 @@
 #include "platform/linux/kernel_signal_set.h"
 
 namespace {
-
-// glibc's sigprocmask will not block its signals 32 and 33, so the kernel is asked directly.
-void SetKernelMask(const void* mask, void* previous) {
-  syscall(SYS_rt_sigprocmask, SIG_SETMASK, mask, previous, sizeof(std::uint64_t));
-}
 
 // The files to try for `program`, in turn, as posix_spawnp tries them: the name itself when it
 // has a slash, else each directory of PATH (an empty one is the current directory). None, with
@@ -52,24 +46,20 @@ int BecomeTheProgram(const ChildStart& start, pid_t tool, const char* const* fil
   // program started directly would have been; and not started at all if the tool is gone already.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != tool) kill(getpid(), SIGKILL);
-  // A group of its own: what is sent to the tool's group can then be told from what is sent to
-  // the tool alone, and the terminal's keys reach the program as they would started directly.
-  const pid_t tool_group = getpgrp();
-  setpgid(0, 0);
-  if (start.terminal >= 0) tcsetpgrp(start.terminal, getpid());
-  const unsigned long at_default[4] = {};  // the kernel's record: SIG_DFL, no flags, no mask
+  // The kernel's records: SIG_DFL or SIG_IGN, no flags, no mask.
+  const unsigned long at_default[4] = {};
+  const unsigned long ignored[4] = {reinterpret_cast<unsigned long>(SIG_IGN)};
   for (int signal_number = 1; signal_number <= kKernelSignals; ++signal_number) {
-    if (InKernelSet(*start.defaults, signal_number)) {
-      syscall(SYS_rt_sigaction, signal_number, at_default, nullptr, sizeof(std::uint64_t));
-    }
+    if (InKernelSet(*start.defaults, signal_number)) KernelSignalAction(signal_number, at_default);
   }
+  if (start.ignore_sigchld) KernelSignalAction(SIGCHLD, ignored);
   // Started on the node's CPUs, then free again: the program stays there while the node has
   // room, and none of its threads is restricted. Should either call fail, it starts as it is.
   if (start.cpus != nullptr && start.cpus->narrowed &&
       sched_setaffinity(0, sizeof start.cpus->start, &start.cpus->start) == 0) {
     sched_setaffinity(0, sizeof start.cpus->own, &start.cpus->own);
   }
-  SetKernelMask(start.mask, nullptr);
+  SetKernelMask(SIG_SETMASK, *start.mask, nullptr);
   int error = 0;  // one that no other directory would change
   bool denied = false;
   for (std::size_t i = 0; i < count && error == 0; ++i) {
@@ -89,8 +79,6 @@ int BecomeTheProgram(const ChildStart& start, pid_t tool, const char* const* fil
     }
   }
   if (error == 0) error = denied ? EACCES : errno;
-  // No program to run: the foreground goes back to the tool's group, which reports the failure.
-  if (start.terminal >= 0) tcsetpgrp(start.terminal, tool_group);
   return error;
 }
 
@@ -106,9 +94,11 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
 
   // The child shares the tool's memory until its exec, so no handler may run in it: every
   // signal is held meanwhile, as posix_spawn holds them.
-  const std::uint64_t every_signal = ~std::uint64_t{0};
-  std::uint64_t mask = 0;
-  SetKernelMask(&every_signal, &mask);
+  sigset_t every_signal;
+  sigset_t mask;
+  sigfillset(&every_signal);
+  for (const int signal_number : {32, 33}) AddToKernelSet(every_signal, signal_number);
+  SetKernelMask(SIG_SETMASK, every_signal, &mask);
   const pid_t tool = getpid();
   volatile int child_error = 0;  // written by the child before it ends, if it cannot exec
   // vfork, as posix_spawn does it, so that starting costs no copy of the tool's memory.
@@ -120,7 +110,7 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
     _exit(127);
   }
   const int vfork_error = errno;
-  SetKernelMask(&mask, nullptr);
+  SetKernelMask(SIG_SETMASK, mask, nullptr);
   if (child < 0) return vfork_error;
   if (child_error != 0) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {

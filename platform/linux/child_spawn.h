@@ -12,14 +12,14 @@ struct ChildStart {
   char* const* argv;         // ends with nullptr
   const sigset_t* mask;      // the child's signal mask
   const sigset_t* defaults;  // the signals the child starts at their default action
+  bool ignore_sigchld;       // the child starts with SIGCHLD ignored
   const StartCpus* cpus;     // nullptr: wherever the tool's CPUs allow
-  int terminal;              // the terminal whose foreground the child's group takes; -1: none
 };
 
 // Starts the child as posix_spawnp would: a name without a slash is looked up in PATH, and a
 // file that is no program is not handed to a shell. Before its program runs, the child is bound
-// to end with the tool, leads a process group of its own (with the terminal's foreground, if
-// given), takes the signal state it is given and, narrowed, moves onto the CPUs of its start,
-// then is widened back to its own: race-free, as nothing of the program runs until the exec.
+// to end with the tool, takes the signal state it is given and, narrowed, moves onto the CPUs of
+// its start, then is widened back to its own: race-free, as nothing of the program runs until
+// the exec. It stays in the tool's process group and session, as exec would leave it.
 // Returns 0, or the errno value of the failure.
 int SpawnChild(const ChildStart& start, pid_t* pid);

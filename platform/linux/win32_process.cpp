@@ -2,12 +2,15 @@
 // child's creation with the preferred node as its memory policy and the CPUs it starts on, the
 // wait and the exit code.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "platform/interrupted_end.h"
 #include "platform/linux/child_signals.h"
 #include "platform/linux/child_spawn.h"
 #include "platform/linux/command_line_split.h"
@@ -144,8 +147,12 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
     const bool first = children.empty();
     const ChildSignals signals = first ? ChildSignals::Hold() : children.front().signals;
     // A name without a slash is looked up in PATH, as POSIX launchers do.
-    const ChildStart start = {program.c_str(),          argv.data(), &signals.ChildMask(),
-                              &signals.ChildDefaults(), &cpus,       signals.TerminalForTheChild()};
+    const ChildStart start = {program.c_str(),
+                              argv.data(),
+                              &signals.ChildMask(),
+                              &signals.ChildDefaults(),
+                              signals.ChildIgnoresSigchld(),
+                              &cpus};
     pid_t pid = 0;
     if (const int error = SpawnChild(start, &pid)) {
       if (first) signals.Release();
@@ -163,9 +170,23 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 }
 
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL /*add*/) {
-  // POSIX has no console control events: their counterparts, the terminal's signals, are taken
-  // care of by the child's creation and the wait. Refused as Windows refuses it: no routine.
+  // POSIX has no console control events: their counterparts, the terminal's signals, reach the
+  // child in the tool's process group, and the wait passes on what it missed. Refused as Windows
+  // refuses it: no routine.
   return handler == nullptr ? FailWith(ERROR_INVALID_PARAMETER) : TRUE;
+}
+
+DWORD GetConsoleProcessList(DWORD* /*process_ids*/, DWORD /*count*/) {
+  return static_cast<DWORD>(FailWith(ERROR_NOT_SUPPORTED));  // no console, no list
+}
+
+void Sleep(DWORD milliseconds) {
+  if (milliseconds == INFINITE) {
+    for (;;) pause();
+  }
+  timespec left = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES /*job_attributes*/, LPCWSTR /*name*/) {
@@ -205,4 +226,9 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) {
   }
   *exit_code = child->ended ? ExitCodeOf(child->status) : STILL_ACTIVE;
   return TRUE;
+}
+
+void EndAsAnInterruptedChild(HANDLE handle) {
+  const ChildProcess* child = ChildOf(handle);
+  if (child != nullptr && child->ended) ChildSignals::EndAsTheChildEnded(child->status);
 }

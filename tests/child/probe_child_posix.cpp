@@ -10,6 +10,7 @@
 //   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
 //   --mark=PATH       writes what it caught and "ended" to PATH as it ends, before it prints
 //   --orphan          leaves, before it is ready, a process of its own that ends 100 ms later
+//   --read            reads a line from standard input once ready and prints "read:LINE"
 #include <dirent.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -29,10 +30,14 @@
 namespace {
 
 volatile std::sig_atomic_t caught[NSIG];
+volatile std::sig_atomic_t values[NSIG];  // the last value a signal was queued with
 
 int Number(const char* value) { return static_cast<int>(std::strtol(value, nullptr, 10)); }
 
-void Count(int signal_number) { caught[signal_number] = caught[signal_number] + 1; }
+void Count(int signal_number, siginfo_t* info, void*) {
+  caught[signal_number] = caught[signal_number] + 1;
+  if (info->si_code == SI_QUEUE) values[signal_number] = info->si_value.sival_int;
+}
 
 std::string SignalStatus() {
   std::string out;
@@ -93,6 +98,7 @@ int main(int argc, char* argv[]) {
   bool until_caught = false;
   bool orphan = false;
   bool own_group = false;
+  bool read = false;
   std::vector<int> catches;
   const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -110,6 +116,7 @@ int main(int argc, char* argv[]) {
     until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;
     orphan = orphan || std::strcmp(argv[i], "--orphan") == 0;
     own_group = own_group || std::strcmp(argv[i], "--own-group") == 0;
+    read = read || std::strcmp(argv[i], "--read") == 0;
   }
   if (own_group) setpgid(0, 0);
   if (orphan) {
@@ -121,10 +128,18 @@ int main(int argc, char* argv[]) {
     waitpid(middle, nullptr, 0);
   }
   if (status) out += SignalStatus();
-  for (const int catch_number : catches) static_cast<void>(std::signal(catch_number, Count));
+  struct sigaction counting = {};
+  counting.sa_sigaction = Count;
+  counting.sa_flags = SA_SIGINFO | SA_RESTART;
+  for (const int catch_number : catches) sigaction(catch_number, &counting, nullptr);
   if (ready) out += "pid:" + std::to_string(getpid()) + "\nprobe ready\n";
   Print(out);
   if (parent_signal != 0) kill(getppid(), parent_signal);
+  if (read) {
+    std::string line;
+    for (char c = 0; ::read(STDIN_FILENO, &c, 1) == 1 && c != '\n';) line += c;
+    Print("read:" + line + "\n");
+  }
 
   using Clock = std::chrono::steady_clock;
   // Polling keeps it simple; the 300 ms after a first signal leave time for a second one.
@@ -138,8 +153,9 @@ int main(int argc, char* argv[]) {
   }
   std::string summary;
   for (const int catch_number : catches) {
-    summary += "caught " + std::to_string(catch_number) + " x" +
-               std::to_string(caught[catch_number]) + "\n";
+    summary +=
+        "caught " + std::to_string(catch_number) + " x" + std::to_string(caught[catch_number]) +
+        (values[catch_number] != 0 ? " value " + std::to_string(values[catch_number]) : "") + "\n";
   }
   // A hung-up terminal fails the print: the mark comes first.
   if (mark != nullptr) std::ofstream(mark) << summary << "ended\n";

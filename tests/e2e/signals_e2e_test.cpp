@@ -136,11 +136,12 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
         continue;
       }
       EXPECT_NE(result.screen.find("\n Waiting for child process to exit ..."), std::string::npos);
-      // The exit line last, then the shell's prompt.
+      // The exit line last, then what the shell shows; a program that died of the key ends the
+      // tool by it too, so that the shell sees the interruption.
       const std::size_t end = result.screen.rfind("\n Child process exited");
-      EXPECT_EQ(result.screen.substr(std::min(end, result.screen.size())),
-                ExitLine(c.code) + "\n$ ");
-      EXPECT_EQ(result.status, "0");
+      EXPECT_EQ(
+          result.screen.substr(std::min(end, result.screen.size())).rfind(ExitLine(c.code), 0), 0u);
+      EXPECT_EQ(result.status, std::to_string(c.code > 128 ? c.code : 0));
     }
   }
 }
@@ -229,11 +230,12 @@ enum class Sender {
   kScriptWithoutJobs,  // sh -c 'nodestart ... & ...; kill $!'
   kWholeGroup,         // kill -TERM -PGID: the tool's group, the tool a job of its own
   kAlarmBeforeExec,    // an alarm armed, then the tool exec'd: the kernel signals the tool
+  kQueuedWithValue,    // sigqueue from an outsider, with the value 42
 };
 
 const char* const kSenderNames[] = {
     "an outsider", "outside its PID namespace", "its parent", "its group", "timeout --foreground",
-    "a script",    "kill to a group",           "an alarm"};
+    "a script",    "kill to a group",           "an alarm",   "sigqueue"};
 
 TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
   SKIP_WITHOUT_MEMORY_POLICIES();
@@ -245,15 +247,36 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
     int signal_number;
     Sender sender;
   } cases[] = {
-      {SIGHUP, Sender::kOutsider},           {SIGINT, Sender::kOutsider},
-      {SIGQUIT, Sender::kOutsider},          {SIGTERM, Sender::kOutsider},
-      {SIGUSR1, Sender::kOutsider},          {SIGUSR2, Sender::kOutsider},
-      {SIGALRM, Sender::kOutsider},          {SIGTERM, Sender::kPidNamespace},
-      {SIGHUP, Sender::kPidNamespace},       {SIGTERM, Sender::kParentInItsGroup},
-      {SIGINT, Sender::kParentInItsGroup},   {SIGHUP, Sender::kParentInItsGroup},
-      {SIGUSR1, Sender::kMemberOfItsGroup},  {SIGTERM, Sender::kTimeoutForeground},
-      {SIGTERM, Sender::kScriptWithoutJobs}, {SIGTERM, Sender::kWholeGroup},
-      {SIGINT, Sender::kWholeGroup},         {SIGALRM, Sender::kAlarmBeforeExec},
+      {SIGHUP, Sender::kOutsider},
+      {SIGINT, Sender::kOutsider},
+      {SIGQUIT, Sender::kOutsider},
+      {SIGTERM, Sender::kOutsider},
+      {SIGUSR1, Sender::kOutsider},
+      {SIGUSR2, Sender::kOutsider},
+      {SIGALRM, Sender::kOutsider},
+      {SIGTERM, Sender::kPidNamespace},
+      {SIGHUP, Sender::kPidNamespace},
+      {SIGTERM, Sender::kParentInItsGroup},
+      {SIGINT, Sender::kParentInItsGroup},
+      {SIGHUP, Sender::kParentInItsGroup},
+      {SIGUSR1, Sender::kMemberOfItsGroup},
+      {SIGTERM, Sender::kTimeoutForeground},
+      {SIGTERM, Sender::kScriptWithoutJobs},
+      {SIGTERM, Sender::kWholeGroup},
+      {SIGINT, Sender::kWholeGroup},
+      {SIGALRM, Sender::kAlarmBeforeExec},
+      {SIGTRAP, Sender::kOutsider},
+      {SIGABRT, Sender::kOutsider},
+      {SIGBUS, Sender::kOutsider},
+      {SIGURG, Sender::kOutsider},
+      {SIGXCPU, Sender::kOutsider},
+      {SIGVTALRM, Sender::kOutsider},
+      {SIGPROF, Sender::kOutsider},
+      {SIGIO, Sender::kOutsider},
+      {SIGPWR, Sender::kOutsider},
+      {SIGSYS, Sender::kOutsider},
+      {64, Sender::kOutsider},
+      {35, Sender::kQueuedWithValue},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.signal_number) + " from " +
@@ -294,12 +317,21 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
       SignalFromGroup(tool, tool, c.signal_number);
     } else if (c.sender == Sender::kWholeGroup) {
       kill(-tool, c.signal_number);
+    } else if (c.sender == Sender::kQueuedWithValue) {
+      sigqueue(tool, c.signal_number, sigval{42});
     } else if (c.sender != Sender::kTimeoutForeground && c.sender != Sender::kScriptWithoutJobs &&
                c.sender != Sender::kAlarmBeforeExec) {
       kill(tool, c.signal_number);
     }
     const ProcessResult result = started.Finish();
-    EXPECT_NE(result.output.find(Caught(c.signal_number, 1)), std::string::npos) << result.output;
+    // Sent to the whole group from outside, it reaches the program directly too: the tool cannot
+    // tell, so the program may hear it twice, as under sudo.
+    std::string once = Caught(c.signal_number, 1);
+    if (c.sender == Sender::kQueuedWithValue) once.insert(once.size() - 1, " value 42");
+    EXPECT_TRUE(result.output.find(once) != std::string::npos ||
+                (c.sender == Sender::kWholeGroup &&
+                 result.output.find(Caught(c.signal_number, 2)) != std::string::npos))
+        << result.output;
     EXPECT_EQ(result.output.substr(result.output.size() - ExitLine(7).size() - 1),
               ExitLine(7) + "\n");
     EXPECT_EQ(result.exit_status, 0);
@@ -435,6 +467,7 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
        {true, {32, 33}, {}},
        "0000000180000000"},
       {"in the caller's process group", {false, {}, {SIGCHLD}}, "0000000000000000"},
+      {"SIGCHLD ignored, as exec keeps it", {true, {SIGCHLD}, {}}, "0000000000010000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -442,6 +475,7 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
     const pid_t direct_pid = direct.pid();
     const ProcessResult direct_result = direct.Finish();
     StartedProcess tool(kTool, ToolOnProbe({"--status", "--ready"}), c.start);
+    const pid_t tool_pid = tool.pid();
     const ProcessResult tool_result = tool.Finish();
 
     std::string group;
@@ -449,9 +483,9 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
     const std::string expected = StatusLines(direct_result.output, group, pid);
     EXPECT_NE(expected.find(std::string("SigIgn:\t") + c.ignored), std::string::npos) << expected;
     EXPECT_EQ(group, std::to_string(c.start.own_process_group ? direct_pid : getpgrp()));
-    // Under the tool the child leads a process group of its own, in the tool's session.
+    // Under the tool the child stays in the tool's process group, the job's.
     EXPECT_EQ(StatusLines(tool_result.output, group, pid), expected);
-    EXPECT_EQ(group, pid);
+    EXPECT_EQ(group, std::to_string(c.start.own_process_group ? tool_pid : getpgrp()));
     EXPECT_EQ(tool_result.exit_status, 0);
   }
 }
