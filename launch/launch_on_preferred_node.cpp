@@ -5,23 +5,57 @@
 #include "launch/exit_status.h"
 #include "launch/system_error_report.h"
 #include "platform/console.h"
+#include "platform/interrupted_end.h"
 #include "platform/win32_api.h"
 
 static_assert(sizeof(STARTUPINFOEXW) == 112, "the extended startup record of 64-bit Windows");
 
 namespace {
 
-// The child, once it exists, for the console's handler, which runs on a thread of its own.
+// The child, once it exists, and the job that binds it to the tool, for the console's handler,
+// which runs on a thread of its own.
 std::atomic<HANDLE> running_child{nullptr};
+std::atomic<DWORD> running_child_id{0};
+std::atomic<HANDLE> binding_job{nullptr};
+
+// Whether the child is attached to the tool's console. A GUI program (7zg.exe), or one that left
+// the console, never hears the console's events: started directly, it would outlive them.
+bool ChildHearsTheConsole() {
+  DWORD ids[256];
+  const DWORD count = GetConsoleProcessList(ids, 256);
+  for (DWORD i = 0; i < count && i < 256; ++i) {
+    if (ids[i] == running_child_id.load()) return true;
+  }
+  return count > 256;  // too many to list: as before, the child goes with the tool
+}
+
+// Lifts the job's kill-on-close, before the system ends the tool.
+void LetTheChildOutliveTheTool() {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (const HANDLE job = binding_job.load()) {
+    static_cast<void>(
+        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+  }
+}
 
 // Ctrl+C and Ctrl+Break reach the child from the console itself, and the child decides; the tool
-// only goes on waiting, so that the child's end is still reported. Closing the console, logging
-// off and shutting down reach every process of the console, each with time to end: the tool
-// lets the child take its time, as the job would end it with the tool, then ends by default.
-BOOL WINAPI KeepWaitingOnInterrupt(DWORD control_type) {
+// only goes on waiting, so that the child's end is still reported. So does a logoff, which also
+// reaches a service's console programs when any user logs off. Closing the console and shutting
+// down end the tool once this returns: a child attached to the console hears them too and takes
+// its time, and the tool waits for it and never returns, so that the main thread prints its last
+// line and ends the run; a child that is not attached lives on, as it would started directly.
+BOOL WINAPI HandleConsoleEvent(DWORD control_type) {
   if (control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT) return TRUE;
-  if (const HANDLE child = running_child.load()) WaitForSingleObject(child, INFINITE);
-  return FALSE;
+  const HANDLE child = running_child.load();
+  if (child == nullptr) return FALSE;  // nothing started yet: the tool ends as it always did
+  const bool hears = ChildHearsTheConsole();
+  if (!hears) LetTheChildOutliveTheTool();
+  if (control_type == CTRL_LOGOFF_EVENT) return TRUE;
+  if (!hears) return FALSE;
+  WaitForSingleObject(child, INFINITE);
+  Sleep(INFINITE);
+  return TRUE;
 }
 
 // Binds the child to the tool, as if a harness that kills the tool (TerminateProcess, taskkill
@@ -36,8 +70,9 @@ void EndWithTheTool(HANDLE child) {
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   limits.BasicLimitInformation.LimitFlags =
       JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
-    static_cast<void>(AssignProcessToJobObject(job, child));
+  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+      AssignProcessToJobObject(job, child)) {
+    binding_job = job;
   }
   // The job's handle stays open until the tool ends: its close is what ends the child.
 }
@@ -86,12 +121,13 @@ int LaunchOnPreferredNode(const WideText& application_name, WideText command_lin
   // Only now, so that an interrupt before the child exists still ends the run at once. A handler
   // that returns TRUE, not "ignore Ctrl+C", which the child would inherit. Should installing it
   // fail, an interrupt ends the tool as it always did: no reason to start nothing.
-  static_cast<void>(SetConsoleCtrlHandler(KeepWaitingOnInterrupt, TRUE));
+  static_cast<void>(SetConsoleCtrlHandler(HandleConsoleEvent, TRUE));
   if (!CreateProcessW(application_name.c_str(), &command_line[0], nullptr, nullptr, FALSE,
                       EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo,
                       &process)) {
     throw CErr(L"CreateProcess");
   }
+  running_child_id = process.dwProcessId;
   running_child = process.hProcess;
   EndWithTheTool(process.hProcess);
 
@@ -103,6 +139,7 @@ int LaunchOnPreferredNode(const WideText& application_name, WideText command_lin
                           static_cast<std::int32_t>(exit_code));
 
   DeleteProcThreadAttributeList(attributes);
+  EndAsAnInterruptedChild(process.hProcess);
   // The child's handles stay open: the system closes them when the tool ends, a moment later.
   return kExitChildEnded;
 }

@@ -154,6 +154,9 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 // A console's control events are signals on POSIX; the stand-in's child creation and wait take
 // care of those.
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
+// Never asked here: only the console's handler asks, and POSIX never calls it.
+DWORD GetConsoleProcessList(DWORD* process_ids, DWORD count);
+void Sleep(DWORD milliseconds);
 
 // Linux has no job objects: its stand-in binds each child to the tool at its creation instead
 // (the parent-death signal), which only the child itself can set, before its program runs. So

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "platform/console.h"
+#include "platform/interrupted_end.h"
 
 RecordingKernel kernel;
 WideText console_output;
@@ -124,6 +125,20 @@ BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add) {
   kernel.calls.push_back("SetConsoleCtrlHandler");
   kernel.control_handler = {handler, add, console_output};
   return TRUE;
+}
+
+DWORD GetConsoleProcessList(DWORD* process_ids, DWORD count) {
+  const DWORD attached[] = {7, 42};  // the tool, and the child where it is attached
+  const DWORD listed = kernel.child_on_console ? 2 : 1;
+  std::copy(attached, attached + std::min(listed, count), process_ids);
+  return listed;
+}
+
+void Sleep(DWORD milliseconds) { kernel.slept_for_ever = milliseconds == INFINITE; }
+
+void EndAsAnInterruptedChild(HANDLE child) {
+  kernel.calls.push_back("EndAsAnInterruptedChild");
+  kernel.ended_as_child = child;
 }
 
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES job_attributes, LPCWSTR name) {

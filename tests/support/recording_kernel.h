@@ -18,6 +18,7 @@ struct RecordingKernel {
   DWORD create_error = 0;  // likewise for CreateProcessW
   DWORD job_error = 0;     // likewise for CreateJobObjectW
   DWORD child_exit_code = 0;
+  bool child_on_console = true;        // GetConsoleProcessList lists the child
   bool no_system_text = false;         // FormatMessageW finds no text
   bool console_out_of_memory = false;  // once the child exists, every print throws bad_alloc
   bool memory_gone = false;            // every print throws bad_alloc
@@ -70,6 +71,8 @@ struct RecordingKernel {
     HANDLE assigned_job;
     HANDLE assigned_process;
   } job = {};
+  bool slept_for_ever = false;
+  HANDLE ended_as_child = nullptr;
   HANDLE waited_handle = nullptr;
   DWORD waited_milliseconds = 0;
   HANDLE exit_code_handle = nullptr;

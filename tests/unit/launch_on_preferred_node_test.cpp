@@ -23,7 +23,8 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
             (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
                    "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW",
                    "CreateJobObjectW", "SetInformationJobObject", "AssignProcessToJobObject",
-                   "WaitForSingleObject", "GetExitCodeProcess", "DeleteProcThreadAttributeList"}));
+                   "WaitForSingleObject", "GetExitCodeProcess", "DeleteProcThreadAttributeList",
+                   "EndAsAnInterruptedChild"}));
   const auto& sizing = kernel.init[0];
   EXPECT_EQ(sizing.count, 1u);
   EXPECT_EQ(sizing.flags, 0u);
@@ -88,8 +89,8 @@ TEST_F(LaunchTest, WaitsForTheChildWhateverHappensAroundIt) {
     ResetRecording();
     c.script(kernel);
     EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
-    EXPECT_EQ(kernel.calls.size(), kernel.job_error != 0 ? 9u : 11u);
-    EXPECT_EQ(kernel.calls.back(), "DeleteProcThreadAttributeList");
+    EXPECT_EQ(kernel.calls.size(), kernel.job_error != 0 ? 10u : 12u);
+    EXPECT_EQ(kernel.calls.back(), "EndAsAnInterruptedChild");
   }
 }
 
@@ -111,23 +112,39 @@ TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
   }
 }
 
-TEST_F(LaunchTest, KeepsWaitingOnCtrlCAndCtrlBreakOnly) {
+TEST_F(LaunchTest, ConsoleEventsLeaveTheChildItsFateAndTheToolItsLastLine) {
   EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
+  EXPECT_EQ(kernel.ended_as_child, reinterpret_cast<HANDLE>(0x1234));
   const auto& installed = kernel.control_handler;
   ASSERT_NE(installed.handler, nullptr);
   EXPECT_EQ(installed.add, TRUE);
+  const DWORD kill_on_close = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   const struct {
     DWORD event;
-    BOOL handled;  // TRUE: the tool goes on; FALSE: the default ends it
+    bool on_console;  // the child is attached to the tool's console
+    BOOL handled;     // TRUE: the tool goes on; FALSE: the default ends it
+    bool waits;       // for the child, then for ever: the main thread ends the run
+    bool lifted;      // the job's kill-on-close, so that the child outlives the tool
   } cases[] = {
-      {CTRL_C_EVENT, TRUE},       {CTRL_BREAK_EVENT, TRUE},     {CTRL_CLOSE_EVENT, FALSE},
-      {CTRL_LOGOFF_EVENT, FALSE}, {CTRL_SHUTDOWN_EVENT, FALSE},
+      {CTRL_C_EVENT, true, TRUE, false, false},
+      {CTRL_BREAK_EVENT, false, TRUE, false, false},
+      {CTRL_CLOSE_EVENT, true, TRUE, true, false},
+      {CTRL_CLOSE_EVENT, false, FALSE, false, true},
+      {CTRL_LOGOFF_EVENT, true, TRUE, false, false},
+      {CTRL_LOGOFF_EVENT, false, TRUE, false, true},
+      {CTRL_SHUTDOWN_EVENT, true, TRUE, true, false},
+      {CTRL_SHUTDOWN_EVENT, false, FALSE, false, true},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.event) + (c.on_console ? " on the console" : " off it"));
     kernel.waited_handle = nullptr;
-    EXPECT_EQ(installed.handler(c.event), c.handled) << c.event;
-    // The console's end: the child takes its time first.
-    EXPECT_EQ(kernel.waited_handle, c.handled ? nullptr : reinterpret_cast<HANDLE>(0x1234));
+    kernel.slept_for_ever = false;
+    kernel.job.limit_flags = kill_on_close;
+    kernel.child_on_console = c.on_console;
+    EXPECT_EQ(installed.handler(c.event), c.handled);
+    EXPECT_EQ(kernel.waited_handle, c.waits ? reinterpret_cast<HANDLE>(0x1234) : nullptr);
+    EXPECT_EQ(kernel.slept_for_ever, c.waits);
+    EXPECT_EQ(kernel.job.limit_flags & kill_on_close, c.lifted ? 0 : kill_on_close);
   }
 }
 
