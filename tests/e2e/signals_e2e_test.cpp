@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -188,6 +189,110 @@ TEST(SignalsEndToEnd, CtrlZStopsBothAndFgOrBgResumesTheWait) {
   }
 }
 
+// How often `text` holds `part`.
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// The pids the probes printed once ready.
+std::vector<pid_t> ProbePids(const std::string& output) {
+  std::vector<pid_t> pids;
+  for (std::size_t at = output.find("pid:"); at != std::string::npos;
+       at = output.find("pid:", at + 1)) {
+    pids.push_back(static_cast<pid_t>(std::stol(output.substr(at + 4))));
+  }
+  return pids;
+}
+
+bool Ended(pid_t pid);
+
+TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  const std::vector<std::string> interrupt = {"\x03", "", std::string("true") + kShowStatus, ""};
+  const std::string harness =
+      "python3 -c \"import subprocess, sys, time; p = subprocess.Popen(sys.argv[1:]); "
+      "time.sleep(1); p.kill(); p.wait(); print('got', input())\" ";
+  const struct {
+    const char* name;
+    std::string typed;  // RUN stands for the probe, started directly or under the tool
+    std::vector<std::string> keys;
+    std::vector<std::string> probe;
+    const char* shows = "";  // by both
+  } cases[] = {
+      {"Ctrl+C on a loop in a script",
+       "bash -c \"for i in 1 2; do RUN; echo iteration; done\"",
+       interrupt,
+       {"--ready", "--run-ms=10000"}},
+      {"Ctrl+C on a loop at the prompt",
+       "for i in 1 2; do RUN; echo iteration; done",
+       interrupt,
+       {"--ready", "--run-ms=10000"}},
+      {"Ctrl+C on make -j2 of two runs",
+       "printf 'all: a b\\na b:\\n\\t%s\\n' \"RUN\" | make -s -j2 -f -",
+       {"", "probe ready", "\x03", "", std::string("true") + kShowStatus, ""},
+       {"--ready", "--run-ms=10000"}},
+      {"Ctrl+C on a script that runs it in the background",
+       "bash -c \"RUN & sleep 6\"",
+       interrupt,
+       {"--ready", "--run-ms=1500"}},
+      {"kill -STOP %1, then -CONT",
+       "RUN &",
+       {"kill -STOP %1; sleep 0.5; ps -o stat=,comm= -s $$ | awk '/probe/ { print \"state:\" $1 "
+        "}'\n",
+        "state:", std::string("kill -CONT %1; wait %1") + kShowStatus, ""},
+       {"--ready", "--run-ms=1500"},
+       "state:T\n"},
+      {"a background script's program reads the terminal, then fg",
+       "bash -c \"RUN\" &",
+       {"sleep 0.5; jobs\n", "Stopped", "fg\n", "", "hello\n", "read:hello",
+        std::string("true") + kShowStatus, ""},
+       {"--ready", "--read"}},
+      {"a harness kills the run at its timeout, then reads the terminal",
+       harness + "RUN",
+       {"hello\n", "got hello", std::string("true") + kShowStatus, ""},
+       {"--ready", "--run-ms=5000"}},
+      {"100 runs in the background of subshells",
+       "for i in $(seq 100); do (RUN >/dev/null 2>&1 &); done; sleep 1; echo probe ready",
+       {std::string("true") + kShowStatus, ""},
+       {"--run-ms=200"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    struct Fate {
+      std::string status;
+      std::size_t iterations;
+      std::vector<bool> ended;
+      bool shown;
+      std::chrono::steady_clock::duration took;
+    } fates[2];
+    for (const bool directly : {true, false}) {
+      SCOPED_TRACE(directly ? "started directly" : "under the tool");
+      TerminalSession terminal;
+      ShellResult result;
+      std::string typed = c.typed;
+      typed.replace(typed.find("RUN"), 3, Typed(c.probe, directly));
+      const auto start = std::chrono::steady_clock::now();
+      ASSERT_TRUE(RunAtTerminal(terminal, typed + "\n", c.keys, result));
+      Fate& fate = fates[directly];
+      fate = {result.status,
+              Count(result.screen, "iteration"),
+              {},
+              result.screen.find(c.shows) != std::string::npos,
+              std::chrono::steady_clock::now() - start};
+      for (const pid_t pid : ProbePids(result.screen)) fate.ended.push_back(Ended(pid));
+      EXPECT_TRUE(fate.shown) << result.screen;
+    }
+    EXPECT_EQ(fates[0].status, fates[1].status);
+    EXPECT_EQ(fates[0].iterations, fates[1].iterations);
+    EXPECT_EQ(fates[0].ended, fates[1].ended);
+    EXPECT_LT(fates[0].took, fates[1].took + std::chrono::seconds(2)) << "under the tool";
+  }
+}
+
 // The tool as a job of its own, as a shell with job control starts it.
 const StartOptions kJob = {true, {}, {}};
 
@@ -347,6 +452,9 @@ bool EndsWithin(pid_t pid, int ms) {
   return false;
 }
 
+// Whether `pid` ends within a second.
+bool Ended(pid_t pid) { return EndsWithin(pid, 1000); }
+
 // The pid the probe printed once ready.
 pid_t ProbePid(const std::string& output) {
   const std::size_t at = output.rfind("pid:");
@@ -398,6 +506,78 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
       }
       std::ifstream marked(mark);
       EXPECT_EQ(std::string(std::istreambuf_iterator<char>(marked), {}), c.mark_shows);
+    }
+  }
+}
+
+TEST(SignalsEndToEnd, NoSequenceOfStopsAndContinuesHangsTheRun) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  // Each step: 't' the tool, 'p' the program (started directly, both are the program), then the
+  // signal.
+  const std::vector<std::pair<char, int>> sequences[] = {
+      {{'p', SIGSTOP}, {'p', SIGCONT}},
+      {{'t', SIGSTOP}, {'p', SIGSTOP}, {'p', SIGCONT}, {'t', SIGCONT}},
+      {{'p', SIGSTOP}, {'t', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}},
+      {{'t', SIGSTOP}, {'p', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}},
+      {{'p', SIGTSTP}, {'t', SIGCONT}},
+      {{'t', SIGTSTP}, {'t', SIGCONT}},
+  };
+  for (const auto& sequence : sequences) {
+    SCOPED_TRACE(testing::PrintToString(sequence));
+    for (const bool directly : {true, false}) {
+      SCOPED_TRACE(directly ? "started directly" : "under the tool");
+      const std::vector<std::string> probe = {"--ready", "--run-ms=600"};
+      StartedProcess started(directly ? kProbe : kTool, directly ? probe : ToolOnProbe(probe),
+                             kJob);
+      ASSERT_TRUE(started.ReadUntil("probe ready"));
+      const pid_t program = ProbePid(started.Output());
+      for (const auto& [target, signal_number] : sequence) {
+        kill(target == 't' ? started.pid() : program, signal_number);
+        usleep(100000);
+      }
+      EXPECT_TRUE(EndsWithin(started.pid(), 3000));
+      kill(started.pid(), SIGKILL);  // a hung run must not hang the test
+      const ProcessResult result = started.Finish();
+      if (!directly) EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos);
+    }
+  }
+}
+
+TEST(SignalsEndToEnd, AProgramThatLeavesTheJobIsWaitedForAndItsScriptEnded) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  const ScratchFolder scratch;
+  const std::string script = (scratch.path() / "script").string();
+  std::ofstream(script) << "sleep 8 & echo pid:$!; wait\n";
+  const struct {
+    const char* name;
+    std::vector<std::string> directly;
+    std::vector<std::string> under_the_tool;
+    bool sid_is_pid;  // else: the script's sleep is gone with it
+  } cases[] = {
+      {"setsid",
+       {"/usr/bin/setsid", kProbe, "--ready", "--status"},
+       {kTool, "0", "/usr/bin/setsid", kProbe, "--ready", "--status"},
+       true},
+      {"timeout's TERM to its command, then its group",
+       {"/usr/bin/timeout", "1", "/bin/sh", script},
+       {"/usr/bin/timeout", "1", kTool, "0", "/bin/sh", script},
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto* command : {&c.directly, &c.under_the_tool}) {
+      SCOPED_TRACE(command->front());
+      StartedProcess started(command->front(), {command->begin() + 1, command->end()}, {});
+      const ProcessResult result = started.Finish();
+      const pid_t program = ProbePid(result.output);
+      if (c.sid_is_pid) {
+        EXPECT_NE(result.output.find("sid:" + std::to_string(program) + "\n"), std::string::npos)
+            << result.output;
+        // The tool waited for the program, which did not leave its start behind to do so.
+        EXPECT_GE(result.output.find("Child process exited"), result.output.find("probe ready"));
+      } else {
+        EXPECT_TRUE(EndsWithin(program, 1000)) << "the script's sleep is left";
+      }
     }
   }
 }
@@ -488,15 +668,6 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
     EXPECT_EQ(group, std::to_string(c.start.own_process_group ? tool_pid : getpgrp()));
     EXPECT_EQ(tool_result.exit_status, 0);
   }
-}
-
-// How often `text` holds `part`.
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
 }
 
 TEST(SignalsEndToEnd, AReaderThatGoesAwayOrLagsLosesNoChildAndNoLine) {
