@@ -274,28 +274,87 @@ TEST(LaunchEndToEnd, CreatesWaitsAndReportsWithTheRealKernel) {
   for (const LaunchCase& c : cases) ExpectLaunch(tool, c);
 }
 
+// Reads the pipe until `text` has come, or to its end.
+std::string ReadPipeUntil(HANDLE read_end, const std::string& text, std::string output = "") {
+  char buffer[512];
+  DWORD got = 0;
+  while ((text.empty() || output.find(text) == std::string::npos) &&
+         ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+    output.append(buffer, got);
+  }
+  return output;
+}
+
+// The program the probe names as ready, opened to wait for and end it.
+HANDLE OpenProbe(const std::string& output) {
+  const std::size_t pid = output.find("pid:");
+  return pid == std::string::npos ? nullptr
+                                  : OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
+                                                std::stoul(output.substr(pid + 4)));
+}
+
 // A harness that kills the tool (TerminateProcess: taskkill /f, Python's timeout) ends the
 // program it started, as if it had started the program directly.
 TEST(LaunchEndToEnd, AKilledToolEndsTheProgram) {
   PROCESS_INFORMATION started = {};
   const HANDLE read_end = StartWithOutputPipe(BuiltProgram("nodestart_node_stand_in"),
                                               {"0", kProbe, "--ready", "--run-ms=20000"}, started);
-  std::string output;
-  char buffer[512];
-  DWORD got = 0;
-  while (output.find("probe ready") == std::string::npos &&
-         ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got != 0) {
-    output.append(buffer, got);
-  }
-  const std::size_t pid = output.find("pid:");
-  ASSERT_NE(pid, std::string::npos) << output;
-  const HANDLE program = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(output.substr(pid + 4)));
+  const HANDLE program = OpenProbe(ReadPipeUntil(read_end, "probe ready"));
   ASSERT_NE(program, nullptr);
   TerminateProcess(started.hProcess, 1);
   EXPECT_EQ(WaitForSingleObject(program, 5000), WAIT_OBJECT_0) << "the program runs on";
   for (const HANDLE handle : {program, started.hProcess, started.hThread, read_end}) {
     CloseHandle(handle);
   }
+}
+
+// Wine has no real console events: a thread started at kernelbase!CtrlRoutine delivers one as
+// Windows does. The test build of the tool stands in for GetConsoleProcessList: "detached"
+// keeps the child off the console, as a GUI program is.
+TEST(LaunchEndToEnd, ConsoleEventsLeaveTheChildItsFateAndTheToolItsLastLine) {
+  const auto deliver = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
+  if (deliver == nullptr) GTEST_SKIP() << "no kernelbase!CtrlRoutine here";
+  const struct {
+    const char* name;
+    DWORD event;
+    bool detached;
+  } cases[] = {
+      {"a GUI child outlives the console's close", CTRL_CLOSE_EVENT, true},
+      {"a console child's end is reported after a logoff", CTRL_LOGOFF_EVENT, false},
+      {"and after the console's close", CTRL_CLOSE_EVENT, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetEnvironmentVariableW(L"NODESTART_STAND_IN_CONSOLE", c.detached ? L"detached" : nullptr);
+    PROCESS_INFORMATION tool = {};
+    const HANDLE read_end = StartWithOutputPipe(BuiltProgram("nodestart_node_stand_in"),
+                                                {"0", kProbe, "--ready", "--run-ms=1500"}, tool);
+    const std::string ready = ReadPipeUntil(read_end, "probe ready");
+    const HANDLE program = OpenProbe(ready);
+    ASSERT_NE(program, nullptr) << ready;
+    const HANDLE event =
+        CreateRemoteThread(tool.hProcess, nullptr, 0, deliver,
+                           reinterpret_cast<LPVOID>(DWORD_PTR{c.event}), 0, nullptr);
+    ASSERT_NE(event, nullptr);
+    if (c.detached) {
+      EXPECT_EQ(WaitForSingleObject(tool.hProcess, 5000), WAIT_OBJECT_0) << "the tool waits on";
+      EXPECT_EQ(WaitForSingleObject(program, 300), static_cast<DWORD>(WAIT_TIMEOUT))
+          << "the GUI child was ended with the tool";
+      TerminateProcess(program, 0);
+    } else {
+      const std::string output = ReadPipeUntil(read_end, "", ready);
+      EXPECT_NE(output.find("Child process exited with code 0"), std::string::npos) << output;
+      EXPECT_EQ(WaitForSingleObject(tool.hProcess, 5000), WAIT_OBJECT_0);
+      DWORD status = 1;
+      GetExitCodeProcess(tool.hProcess, &status);
+      EXPECT_EQ(status, 0u);
+    }
+    for (const HANDLE handle : {event, program, tool.hProcess, tool.hThread, read_end}) {
+      CloseHandle(handle);
+    }
+  }
+  SetEnvironmentVariableW(L"NODESTART_STAND_IN_CONSOLE", nullptr);
 }
 
 #endif

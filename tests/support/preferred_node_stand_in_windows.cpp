@@ -1,6 +1,9 @@
-// Test-only: Wine has no preferred-node attribute, so this build of the tool stands in for
-// UpdateProcThreadAttribute alone; every other call still goes to the real kernel32.
+// Test-only: Wine has no preferred-node attribute and no real console events, so this build of
+// the tool stands in for UpdateProcThreadAttribute and GetConsoleProcessList alone; every other
+// call still goes to the real kernel32.
 #include <windows.h>
+
+#include <tlhelp32.h>  // after windows.h, whose types it uses
 
 #include <string>
 
@@ -20,11 +23,38 @@ BOOL WINAPI AcceptPreferredNode(LPPROC_THREAD_ATTRIBUTE_LIST list, DWORD flags, 
   return SetEnvironmentVariableW(L"NODESTART_STAND_IN_NODE", node.c_str());
 }
 
+// The tool, and its children unless NODESTART_STAND_IN_CONSOLE says "detached", as a GUI
+// program would be.
+DWORD WINAPI ListAttachedProcesses(LPDWORD process_ids, DWORD count) {
+  DWORD listed = 0;
+  const auto list = [&](DWORD id) {
+    if (listed < count) process_ids[listed] = id;
+    ++listed;
+  };
+  list(GetCurrentProcessId());
+  wchar_t mode[16] = {};
+  if (GetEnvironmentVariableW(L"NODESTART_STAND_IN_CONSOLE", mode, 16) != 0 &&
+      std::wstring(mode) == L"detached") {
+    return listed;
+  }
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID == GetCurrentProcessId()) list(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return listed;
+}
+
 }  // namespace
 
-// The import-table entry the tool's call goes through: defined here, it is not taken from
+// The import-table entries the tool's calls go through: defined here, they are not taken from
 // kernel32's import library.
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's name
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
 extern "C" decltype(&UpdateProcThreadAttribute) __imp_UpdateProcThreadAttribute;
-// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 decltype(&UpdateProcThreadAttribute) __imp_UpdateProcThreadAttribute = AcceptPreferredNode;
+extern "C" decltype(&GetConsoleProcessList) __imp_GetConsoleProcessList;
+decltype(&GetConsoleProcessList) __imp_GetConsoleProcessList = ListAttachedProcesses;
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
