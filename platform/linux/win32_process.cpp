@@ -228,7 +228,7 @@ BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code) {
   return TRUE;
 }
 
-void EndAsAnInterruptedChild(HANDLE handle) {
-  const ChildProcess* child = ChildOf(handle);
-  if (child != nullptr && child->ended) ChildSignals::EndAsTheChildEnded(child->status);
+void EndAsAnInterruptedChild(HANDLE child) {
+  const ChildProcess* record = ChildOf(child);
+  if (record != nullptr && record->ended) ChildSignals::EndAsTheChildEnded(record->status);
 }
