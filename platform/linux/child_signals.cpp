@@ -95,13 +95,20 @@ void StopAsTheKernelWould(int signal_number) {
   sigprocmask(SIG_SETMASK, &mask, nullptr);
 }
 
-void PassOn(pid_t child, int signal_number, const siginfo_t& info) {
-  // Whoever sent it, a continue that finds the child stopped is one it missed.
+// `stop_passed_on`: a stop went on to the child since the last continue, and may not have taken
+// effect yet.
+void PassOn(pid_t child, int signal_number, const siginfo_t& info, bool& stop_passed_on) {
+  const bool stop =
+      signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU;
+  // Whoever sent it, a continue that finds the child stopped, or about to, is one it missed.
   if (signal_number == SIGCONT) {
-    if (Stopped(child)) SignalChildsGroup(child, SIGCONT);
+    if (stop_passed_on || Stopped(child)) SignalChildsGroup(child, SIGCONT);
+    stop_passed_on = false;
     return;
   }
-  switch (MissedBy(child, signal_number, info)) {
+  const Reach reach = MissedBy(child, signal_number, info);
+  stop_passed_on = stop_passed_on || (stop && reach != Reach::kNobody);
+  switch (reach) {
     case Reach::kChild:
       if (info.si_code == SI_QUEUE) {
         sigqueue(child, signal_number, info.si_value);  // a real-time signal keeps its value
@@ -115,9 +122,7 @@ void PassOn(pid_t child, int signal_number, const siginfo_t& info) {
     case Reach::kNobody:
       break;
   }
-  if (signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU) {
-    StopAsTheKernelWould(signal_number);
-  }
+  if (stop) StopAsTheKernelWould(signal_number);
 }
 
 // Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that
@@ -169,6 +174,7 @@ void ChildSignals::Release() const {
 int ChildSignals::Wait(pid_t child, int* status) const {
   // Every signal has been held since before the child existed, so no end can pass unnoticed
   // between the look and the wait for the next signal.
+  bool stop_passed_on = false;
   for (;;) {
     const pid_t ended = Reap(child, status, reaps_orphans_);
     if (ended == child) return 0;
@@ -177,7 +183,7 @@ int ChildSignals::Wait(pid_t child, int* status) const {
     const long signal_number =
         syscall(SYS_rt_sigtimedwait, &held_, &info, nullptr, sizeof(std::uint64_t));
     if (signal_number < 0 && errno != EINTR) return errno;
-    if (signal_number > 0) PassOn(child, static_cast<int>(signal_number), info);
+    if (signal_number > 0) PassOn(child, static_cast<int>(signal_number), info, stop_passed_on);
   }
 }
 
