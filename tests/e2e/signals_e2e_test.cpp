@@ -538,7 +538,9 @@ TEST(SignalsEndToEnd, NoSequenceOfStopsAndContinuesHangsTheRun) {
       EXPECT_TRUE(EndsWithin(started.pid(), 3000));
       kill(started.pid(), SIGKILL);  // a hung run must not hang the test
       const ProcessResult result = started.Finish();
-      if (!directly) EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos);
+      if (!directly) {
+        EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos);
+      }
     }
   }
 }
