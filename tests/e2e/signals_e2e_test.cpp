@@ -222,6 +222,7 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
     std::vector<std::string> keys;
     std::vector<std::string> probe;
     const char* shows = "";  // by both
+    bool timed = true;       // ends within 2 s of the direct start's time (not: 100 starts)
   } cases[] = {
       {"Ctrl+C on a loop in a script",
        "bash -c \"for i in 1 2; do RUN; echo iteration; done\"",
@@ -258,7 +259,9 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
       {"100 runs in the background of subshells",
        "for i in $(seq 100); do (RUN >/dev/null 2>&1 &); done; sleep 1; echo probe ready",
        {std::string("true") + kShowStatus, ""},
-       {"--run-ms=200"}},
+       {"--run-ms=200"},
+       "",
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -289,7 +292,9 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
     EXPECT_EQ(fates[0].status, fates[1].status);
     EXPECT_EQ(fates[0].iterations, fates[1].iterations);
     EXPECT_EQ(fates[0].ended, fates[1].ended);
-    EXPECT_LT(fates[0].took, fates[1].took + std::chrono::seconds(2)) << "under the tool";
+    if (c.timed) {
+      EXPECT_LT(fates[0].took, fates[1].took + std::chrono::seconds(2)) << "under the tool";
+    }
   }
 }
 
