@@ -84,8 +84,9 @@ void SignalChildsGroup(pid_t child, int signal_number) {
 }
 
 // As the kernel stops a process: not at all in an orphaned process group, where it discards the
-// terminal's stops (the tool leads the session, as in a tmux window).
-void StopAsTheKernelWould(int signal_number) {
+// terminal's stops (the tool leads the session, as in a tmux window). Whether it stopped: only a
+// continue, held and so still pending, lets it go on.
+bool StopAsTheKernelWould(int signal_number) {
   sigset_t only;
   sigset_t mask;
   sigemptyset(&only);
@@ -93,6 +94,8 @@ void StopAsTheKernelWould(int signal_number) {
   kill(getpid(), signal_number);
   sigprocmask(SIG_UNBLOCK, &only, &mask);  // here the tool stops, until it is continued
   sigprocmask(SIG_SETMASK, &mask, nullptr);
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
 }
 
 // `stop_passed_on`: a stop went on to the child since the last continue, and may not have taken
@@ -122,7 +125,11 @@ void PassOn(pid_t child, int signal_number, const siginfo_t& info, bool& stop_pa
     case Reach::kNobody:
       break;
   }
-  if (stop) StopAsTheKernelWould(signal_number);
+  // Where the kernel discarded the tool's stop, the program would not have stopped either.
+  if (stop && !StopAsTheKernelWould(signal_number) && stop_passed_on) {
+    SignalChildsGroup(child, SIGCONT);
+    stop_passed_on = false;
+  }
 }
 
 // Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that

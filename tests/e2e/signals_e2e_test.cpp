@@ -467,7 +467,7 @@ pid_t ProbePid(const std::string& output) {
 }
 
 // How a harness ends the whole run, whatever was started.
-enum class Ending { kKill, kPythonTimeout, kHangUpAsSessionLeader };
+enum class Ending { kKill, kPythonTimeout, kHangUpAsSessionLeader, kCtrlZAsSessionLeader };
 
 TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
   SKIP_WITHOUT_MEMORY_POLICIES();
@@ -480,6 +480,9 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
       {"subprocess.run(timeout=1)", Ending::kPythonTimeout, ""},
       {"the terminal hangs up on its session's leader", Ending::kHangUpAsSessionLeader,
        Caught(SIGHUP, 1) + "ended\n"},
+      // The kernel discards the stop in the session leader's orphaned group: the program runs on.
+      {"Ctrl+Z to its session's leader, the program in a group of its own",
+       Ending::kCtrlZAsSessionLeader, Caught(SIGHUP, 0) + "ended\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -489,11 +492,19 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
       const std::string mark = (scratch.path() / "mark").string();
       const std::vector<std::string> probe = {"--ready", "--run-ms=5000", "--catch=1",
                                               "--until-caught", "--mark=" + mark};
-      if (c.ending == Ending::kHangUpAsSessionLeader) {
+      if (c.ending == Ending::kHangUpAsSessionLeader || c.ending == Ending::kCtrlZAsSessionLeader) {
+        std::vector<std::string> leader = probe;
+        if (c.ending == Ending::kCtrlZAsSessionLeader)
+          leader.insert(leader.end(), {"--own-group", "--run-ms=1000"});
         TerminalSession terminal;
-        terminal.Type("exec " + Typed(probe, directly) + "\n");
+        terminal.Type("exec " + Typed(leader, directly) + "\n");
         ASSERT_TRUE(terminal.WaitFor("probe ready"));
-        terminal.HangUp();
+        if (c.ending == Ending::kHangUpAsSessionLeader) {
+          terminal.HangUp();
+        } else {
+          terminal.Type("\x1a");
+          EXPECT_TRUE(EndsWithin(ProbePid(terminal.Screen()), 3000)) << terminal.Screen();
+        }
       } else {
         std::vector<std::string> arguments = directly ? probe : ToolOnProbe(probe);
         arguments.insert(arguments.begin(), directly ? kProbe : kTool);
