@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "platform/linux/kernel_lists.h"
@@ -83,34 +84,50 @@ void SignalChildsGroup(pid_t child, int signal_number) {
   kill(getpgid(child) == child ? -child : child, signal_number);
 }
 
+// Whether a continue waits for the tool, held.
+bool ContinuePending() {
+  sigset_t pending;
+  return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+}
+
 // As the kernel stops a process: not at all in an orphaned process group, where it discards the
-// terminal's stops (the tool leads the session, as in a tmux window). Whether it stopped: only a
-// continue, held and so still pending, lets it go on.
+// terminal's stops (the tool leads the session, as in a tmux window), nor once a continue has come.
+// Whether it stopped, or a continue came: held, that continue is still pending.
 bool StopAsTheKernelWould(int signal_number) {
   sigset_t only;
   sigset_t mask;
   sigemptyset(&only);
   sigaddset(&only, signal_number);
   kill(getpid(), signal_number);
+  if (ContinuePending()) {
+    const timespec now = {0, 0};
+    sigtimedwait(&only, nullptr, &now);  // a continue after it would have discarded it too
+    return true;
+  }
   sigprocmask(SIG_UNBLOCK, &only, &mask);  // here the tool stops, until it is continued
   sigprocmask(SIG_SETMASK, &mask, nullptr);
-  sigset_t pending;
-  return sigpending(&pending) == 0 && sigismember(&pending, SIGCONT) == 1;
+  return ContinuePending();
 }
 
-// `stop_passed_on`: a stop went on to the child since the last continue, and may not have taken
-// effect yet.
-void PassOn(pid_t child, int signal_number, const siginfo_t& info, bool& stop_passed_on) {
-  const bool stop =
-      signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU;
+// What the wait has learnt between two signals.
+struct WaitState {
+  bool child_stopped = false;
+  int stop_heard = 0;           // a stop the tool heard, to follow once the child has stopped
+  bool stop_passed_on = false;  // the child was passed a stop since the last continue
+};
+
+void PassOn(pid_t child, int signal_number, const siginfo_t& info, WaitState& state) {
   // Whoever sent it, a continue that finds the child stopped, or about to, is one it missed.
   if (signal_number == SIGCONT) {
-    if (stop_passed_on || Stopped(child)) SignalChildsGroup(child, SIGCONT);
-    stop_passed_on = false;
+    if (state.stop_passed_on || Stopped(child)) SignalChildsGroup(child, SIGCONT);
+    state = {state.child_stopped, 0, false};
     return;
   }
   const Reach reach = MissedBy(child, signal_number, info);
-  stop_passed_on = stop_passed_on || (stop && reach != Reach::kNobody);
+  if (signal_number == SIGTSTP || signal_number == SIGTTIN || signal_number == SIGTTOU) {
+    state.stop_heard = signal_number;
+    state.stop_passed_on = state.stop_passed_on || reach != Reach::kNobody;
+  }
   switch (reach) {
     case Reach::kChild:
       if (info.si_code == SI_QUEUE) {
@@ -125,21 +142,31 @@ void PassOn(pid_t child, int signal_number, const siginfo_t& info, bool& stop_pa
     case Reach::kNobody:
       break;
   }
-  // Where the kernel discarded the tool's stop, the program would not have stopped either.
-  if (stop && !StopAsTheKernelWould(signal_number) && stop_passed_on) {
+}
+
+// Started directly, the program would have stopped in the tool's place: once the child has
+// stopped on a stop that reached them both, the tool stops too, and the shell sees its job stop.
+// A child that catches the stop and goes on keeps the tool going; one stopped alone (a monitor's
+// SIGSTOP) leaves it waiting, as nothing would continue the tool. Where the kernel discards the
+// tool's stop, the program would not have stopped either.
+void FollowTheStop(pid_t child, WaitState& state) {
+  const int signal_number = state.stop_heard;
+  state.stop_heard = 0;
+  if (!StopAsTheKernelWould(signal_number) && state.stop_passed_on) {
     SignalChildsGroup(child, SIGCONT);
-    stop_passed_on = false;
+    state.stop_passed_on = false;
   }
 }
 
-// Collects the end of `child`, and, as the first process of a PID namespace, of any orphan that
-// has ended under the tool, which nobody else would: the kernel hands them all to that process.
-// Gives `child` once it has ended, 0 while it runs, or -1 with errno.
+// Collects the end, stop or continue of `child`, and, as the first process of a PID namespace, the
+// end of any orphan under the tool, which nobody else would: the kernel hands them all to that
+// process. Gives `child` once it has changed, 0 while it runs on, or -1 with errno.
 pid_t Reap(pid_t child, int* status, bool reaps_orphans) {
-  if (!reaps_orphans) return waitpid(child, status, WNOHANG);
+  constexpr int kChanges = WNOHANG | WUNTRACED | WCONTINUED;
+  if (!reaps_orphans) return waitpid(child, status, kChanges);
   for (;;) {
     int any_status = 0;
-    const pid_t ended = waitpid(-1, &any_status, WNOHANG);
+    const pid_t ended = waitpid(-1, &any_status, kChanges);
     if (ended <= 0) return ended;
     if (ended == child) {
       *status = any_status;
@@ -181,16 +208,22 @@ void ChildSignals::Release() const {
 int ChildSignals::Wait(pid_t child, int* status) const {
   // Every signal has been held since before the child existed, so no end can pass unnoticed
   // between the look and the wait for the next signal.
-  bool stop_passed_on = false;
+  WaitState state;
   for (;;) {
-    const pid_t ended = Reap(child, status, reaps_orphans_);
-    if (ended == child) return 0;
-    if (ended < 0 && errno != EINTR) return errno;
+    const pid_t changed = Reap(child, status, reaps_orphans_);
+    if (changed == child && !WIFSTOPPED(*status) && !WIFCONTINUED(*status)) return 0;
+    if (changed == child) state.child_stopped = WIFSTOPPED(*status);
+    if (changed < 0 && errno != EINTR) return errno;
+    if (changed != 0) continue;
+    if (state.stop_heard != 0 && state.child_stopped) {
+      FollowTheStop(child, state);
+      continue;
+    }
     siginfo_t info;
     const long signal_number =
         syscall(SYS_rt_sigtimedwait, &held_, &info, nullptr, sizeof(std::uint64_t));
     if (signal_number < 0 && errno != EINTR) return errno;
-    if (signal_number > 0) PassOn(child, static_cast<int>(signal_number), info, stop_passed_on);
+    if (signal_number > 0) PassOn(child, static_cast<int>(signal_number), info, state);
   }
 }
 

@@ -28,10 +28,10 @@ class ChildSignals {
 
   // Waits until `child` ends and gives its wait status. Meanwhile a signal the child did not get
   // goes on to it (one sent to the tool alone from outside the child's tree, one the kernel sent
-  // to the tool alone, the terminal's when the child has left the tool's group), a stop stops
-  // the tool as the kernel would, a continue reaches a stopped child, and, as PID 1 of its
-  // namespace, the tool reaps every process that ends under it. Returns 0, or the errno value
-  // of the failure.
+  // to the tool alone, the terminal's when the child has left the tool's group), a stop that the
+  // child stopped on too stops the tool as the kernel would, a continue reaches a stopped child,
+  // and, as PID 1 of its namespace, the tool reaps every process that ends under it. Returns 0,
+  // or the errno value of the failure.
   int Wait(pid_t child, int* status) const;
 
   // Once the child's end is reported: a child that died of Ctrl+C or Ctrl+\ ends the tool by the

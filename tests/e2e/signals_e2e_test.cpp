@@ -256,6 +256,10 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
        harness + "RUN",
        {"hello\n", "got hello", std::string("true") + kShowStatus, ""},
        {"--ready", "--run-ms=5000"}},
+      {"Ctrl+Z on a program that catches it and goes on",
+       "RUN; echo iteration",
+       {"\x1a", "caught 20 x1", std::string("true") + kShowStatus, ""},
+       {"--ready", "--catch=20", "--until-caught", "--run-ms=5000"}},
       {"100 runs in the background of subshells",
        "for i in $(seq 100); do (RUN >/dev/null 2>&1 &); done; sleep 1; echo probe ready",
        {std::string("true") + kShowStatus, ""},
@@ -267,7 +271,7 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
     SCOPED_TRACE(c.name);
     struct Fate {
       std::string status;
-      std::size_t iterations;
+      std::size_t iterations;  // and, in hundreds, jobs shown stopped
       std::vector<bool> ended;
       bool shown;
       std::chrono::steady_clock::duration took;
@@ -282,7 +286,7 @@ TEST(SignalsEndToEnd, TheJobAroundTheProgramMeetsTheFateItWouldStartedDirectly) 
       ASSERT_TRUE(RunAtTerminal(terminal, typed + "\n", c.keys, result));
       Fate& fate = fates[directly];
       fate = {result.status,
-              Count(result.screen, "iteration"),
+              Count(result.screen, "iteration") + 100 * Count(result.screen, "Stopped"),
               {},
               result.screen.find(c.shows) != std::string::npos,
               std::chrono::steady_clock::now() - start};
