@@ -14,33 +14,23 @@
 
 namespace {
 
-// A process's state letter and parent, from /proc; false where it is gone.
-bool ReadState(pid_t pid, char* state, pid_t* parent) {
+// The parent of `pid`, from /proc; 0 where it is gone.
+pid_t ParentOf(pid_t pid) {
   std::string stat;
-  if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return false;
-  // "1234 (name) S 1": the state and the parent follow the name, which may hold any byte.
+  if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
+  // "1234 (name) S 1": the parent follows the name, which may hold any byte, and the state.
   const std::size_t after_name = stat.rfind(')');
-  if (after_name == std::string::npos || stat.size() < after_name + 4) return false;
-  *state = stat[after_name + 2];
-  *parent = static_cast<pid_t>(std::strtol(stat.c_str() + after_name + 4, nullptr, 10));
-  return true;
-}
-
-bool Stopped(pid_t pid) {
-  char state = 0;
-  pid_t parent = 0;
-  return ReadState(pid, &state, &parent) && state == 'T';
+  return after_name == std::string::npos || stat.size() < after_name + 4
+             ? 0
+             : static_cast<pid_t>(std::strtol(stat.c_str() + after_name + 4, nullptr, 10));
 }
 
 // Whether `sender` is a process under the tool: the child, what it started, or, as PID 1, an
 // orphan of them. Judged when the tool looks: a sender gone by then counts as an outsider.
 bool InChildsTree(pid_t sender) {
   const pid_t tool = getpid();
-  char state = 0;
   pid_t up = sender;
-  for (int depth = 0; up > 1 && up != tool && depth < 4096; ++depth) {
-    if (!ReadState(up, &state, &up)) return false;
-  }
+  for (int depth = 0; up > 1 && up != tool && depth < 4096; ++depth) up = ParentOf(up);
   return up == tool;  // PID 1 too, when the tool is the first process of its namespace
 }
 
@@ -117,9 +107,10 @@ struct WaitState {
 };
 
 void PassOn(pid_t child, int signal_number, const siginfo_t& info, WaitState& state) {
-  // Whoever sent it, a continue that finds the child stopped, or about to, is one it missed.
+  // Whoever sent it, a continue that finds the child stopped, or about to, is one it missed. The
+  // child's stop, if any, is known: its SIGCHLD comes out of the wait before the continue does.
   if (signal_number == SIGCONT) {
-    if (state.stop_passed_on || Stopped(child)) SignalChildsGroup(child, SIGCONT);
+    if (state.stop_passed_on || state.child_stopped) SignalChildsGroup(child, SIGCONT);
     state = {state.child_stopped, 0, false};
     return;
   }
