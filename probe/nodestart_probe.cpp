@@ -2,7 +2,7 @@
 // can see where a preferred node took effect: nodestart 1 nodestart-probe 256. Or shows where a
 // running program's pages and threads are: nodestart-probe --pid=PID.
 //   nodestart-probe [--watch=S] [MIB [FILE]]
-//   nodestart-probe [--watch=S] --pid=PID
+//   nodestart-probe [--watch=S] --pid=PID       (options in any order)
 //     MIB      memory to write, 256 if not given
 //     FILE     gets the report too, for a console that is not at hand (a detached program)
 //     --pid    reports the program PID instead of memory of its own
@@ -51,7 +51,7 @@ std::string PagesPerNode(const std::vector<int>& nodes, const std::string& befor
   std::string lines;
   for (const auto& [node, count] : per_node) {
     lines += before + (node < 0 ? std::string("not placed") : "node " + std::to_string(node)) +
-             ": " + std::to_string(count) + " pages\n";
+             ": " + std::to_string(count) + (count == 1 ? " page\n" : " pages\n");
   }
   return lines;
 }
@@ -63,7 +63,7 @@ std::string WhereItRuns() {
 }
 
 // Reads the memory for `seconds`, as a program at work does, and tells every half second where
-// it runs: so that a move from node to node shows.
+// it runs, at the time it looked: so that a move from node to node shows.
 std::string Watch(const unsigned char* memory, std::size_t pages, std::uint64_t seconds) {
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
@@ -75,7 +75,8 @@ std::string Watch(const unsigned char* memory, std::size_t pages, std::uint64_t 
     while (Clock::now() < next) {
       for (std::size_t i = 0; i < pages; ++i) static_cast<void>(bytes[i * page]);
     }
-    lines += "at " + std::to_string(half_seconds * 500) + " ms: " + WhereItRuns() + "\n";
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    lines += "at " + std::to_string(ms.count()) + " ms: " + WhereItRuns() + "\n";
   }
   return lines;
 }
@@ -101,21 +102,44 @@ std::FILE* OpenReport(const std::string& path) {
 std::FILE* OpenReport(const std::string& path) { return std::fopen(path.c_str(), "w"); }
 #endif
 
+struct ProbeArguments {
+  std::uint64_t watch_seconds = 0;
+  std::uint64_t pid = 0;  // 0: the probe's own memory
+  std::uint64_t mib = 256;
+  std::vector<std::string> positional;  // MIB and FILE
+};
+
+// The options in any order, then MIB and FILE in theirs; false for anything else.
+bool Parse(const std::vector<std::string>& arguments, ProbeArguments& parsed) {
+  const std::string kWatch = "--watch=";
+  const std::string kPid = "--pid=";
+  bool watch = false;
+  bool pid = false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    if (argument.compare(0, kWatch.size(), kWatch) == 0 && !watch) {
+      watch = ParseCount(argument.c_str() + kWatch.size(), kMostSeconds, parsed.watch_seconds);
+      if (!watch) return false;
+    } else if (argument.compare(0, kPid.size(), kPid) == 0 && !pid) {
+      pid = ParseCount(argument.c_str() + kPid.size(), 0xFFFFFFFF, parsed.pid);
+      if (!pid) return false;
+    } else if (argument.compare(0, 2, "--") == 0) {
+      return false;
+    } else {
+      parsed.positional.push_back(argument);
+    }
+  }
+  if (pid) return parsed.positional.empty();
+  return parsed.positional.size() <= 2 &&
+         (parsed.positional.empty() ||
+          ParseCount(parsed.positional[0].c_str(), kMostMib, parsed.mib));
+}
+
 // `arguments` as given, the program's name first.
 int Probe(const std::vector<std::string>& arguments) {
   const std::string started_on = WhereItRuns();
-  std::uint64_t watch_seconds = 0;
-  const std::string kWatch = "--watch=";
-  const bool watch = arguments.size() >= 2 && arguments[1].compare(0, kWatch.size(), kWatch) == 0;
-  const std::vector<std::string> rest(arguments.begin() + (watch ? 1 : 0), arguments.end());
-  const std::string kPid = "--pid=";
-  const bool program = rest.size() == 2 && rest[1].compare(0, kPid.size(), kPid) == 0;
-  std::uint64_t mib = 256;
-  std::uint64_t pid = 0;
-  if (rest.size() > 3 ||
-      (watch && !ParseCount(arguments[1].c_str() + kWatch.size(), kMostSeconds, watch_seconds)) ||
-      (program && !ParseCount(rest[1].c_str() + kPid.size(), 0xFFFFFFFF, pid)) ||
-      (!program && rest.size() >= 2 && !ParseCount(rest[1].c_str(), kMostMib, mib))) {
+  ProbeArguments parsed;
+  if (!Parse(arguments, parsed)) {
     static_cast<void>(
         std::fputs("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
                    "to 1048576, default 256; SECONDS 1 to 3600)\n"
@@ -123,7 +147,10 @@ int Probe(const std::vector<std::string>& arguments) {
                    stderr));
     return 1;
   }
-  if (program) return ReportProgram(static_cast<unsigned long>(pid), watch_seconds);
+  const std::uint64_t watch_seconds = parsed.watch_seconds;
+  const bool watch = watch_seconds > 0;
+  const std::uint64_t mib = parsed.mib;
+  if (parsed.pid != 0) return ReportProgram(static_cast<unsigned long>(parsed.pid), watch_seconds);
   const std::size_t page = PageSize();
   const auto pages = static_cast<std::size_t>(PagesOf(mib, page));
   PlacementFailure failure;
@@ -135,9 +162,9 @@ int Probe(const std::vector<std::string>& arguments) {
 
   std::string out = "nodestart-probe: " + std::to_string(mib) + " MiB, " + std::to_string(pages) +
                     " pages of " + std::to_string(page) + " bytes\n" + PagesPerNode(nodes, "") +
-                    "started on " + started_on + "\nran on " + WhereItRuns() + "\n";
+                    "started on: " + started_on + "\nran on: " + WhereItRuns() + "\n";
   const std::string processors = AllowedProcessors();
-  if (!processors.empty()) out += "may run on processors " + processors + "\n";
+  if (!processors.empty()) out += "may run on processors: " + processors + "\n";
   const std::string policy = MemoryPolicy();
   if (!policy.empty()) out += "memory policy: " + policy + "\n";
   const std::string balancing = KernelNumaBalancing();
@@ -150,12 +177,13 @@ int Probe(const std::vector<std::string>& arguments) {
   if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
     return ReportFailure({"write to standard output", std::strerror(errno)});
   }
-  if (rest.size() == 3) {
-    std::FILE* file = OpenReport(rest[2]);
-    if (file == nullptr) return ReportFailure({"fopen " + rest[2], std::strerror(errno)});
+  if (parsed.positional.size() == 2) {
+    const std::string& path = parsed.positional[1];
+    std::FILE* file = OpenReport(path);
+    if (file == nullptr) return ReportFailure({"fopen " + path, std::strerror(errno)});
     const bool written = std::fputs(out.c_str(), file) >= 0;
     if (std::fclose(file) != 0 || !written) {
-      return ReportFailure({"fclose " + rest[2], std::strerror(errno)});
+      return ReportFailure({"fclose " + path, std::strerror(errno)});
     }
   }
   return 0;

@@ -1,5 +1,6 @@
 #include "probe/program_report.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -7,9 +8,11 @@
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/program_placement.h"
 #include "probe/report_failure.h"
+#include "probe/shares.h"
 
 namespace {
 
@@ -20,64 +23,123 @@ std::string Mib(std::uint64_t bytes) {
   return text;
 }
 
+// "4 KiB", "2 MiB", "1 GiB": a page size as page sizes are named.
+std::string SizeName(std::uint64_t bytes) {
+  const char* const units[] = {"bytes", "KiB", "MiB", "GiB"};
+  int unit = 0;
+  while (unit < 3 && bytes >= 1024 && bytes % 1024 == 0) {
+    bytes /= 1024;
+    ++unit;
+  }
+  return std::to_string(bytes) + " " + units[unit];
+}
+
+// "16384 pages of 4 KiB and 1 page of 2 MiB".
+std::string PagesText(const ResidentPages& pages) {
+  std::string text;
+  for (const auto& [size, count] : pages.pages_by_size) {
+    text += (text.empty() ? "" : " and ") + std::to_string(count) +
+            (count == 1 ? " page" : " pages") + " of " + SizeName(size);
+  }
+  return text;
+}
+
+ResidentPages AllPages(const ProgramPlacement& placement) {
+  ResidentPages all;
+  for (const auto& [node, pages] : placement.pages_by_node) {
+    for (const auto& [size, count] : pages.pages_by_size) all.Add(size, count);
+  }
+  return all;
+}
+
+// Each node's share of the memory, as "50.3%", in the order of the nodes.
+std::vector<std::string> Shares(const ProgramPlacement& placement) {
+  std::vector<std::uint64_t> bytes;
+  for (const auto& [node, pages] : placement.pages_by_node) bytes.push_back(pages.bytes);
+  std::vector<std::string> shares;
+  for (const unsigned tenths : TenthsOfPercent(bytes)) {
+    shares.push_back(std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + "%");
+  }
+  return shares;
+}
+
 std::string NodeName(int node) {
   return node < 0 ? std::string("not placed") : "node " + std::to_string(node);
 }
 
 std::string ThreadLine(const ThreadPlace& thread) {
-  std::string line = "thread " + std::to_string(thread.id) + ":";
+  std::string line = "thread " + std::to_string(thread.id) + ": ";
   if (thread.processor >= 0) {
-    line += " ran on processor " + std::to_string(thread.processor) +
+    line += "ran on processor " + std::to_string(thread.processor) +
             (thread.node < 0 ? "" : ", node " + std::to_string(thread.node));
-  }
-  if (thread.ideal_processor >= 0) {
-    line += std::string(thread.processor >= 0 ? ";" : "") + " ideal processor " +
+  } else if (thread.ideal_processor >= 0) {
+    // Numbered in its group, as Windows numbers processors.
+    line += "ideal processor " + std::to_string(thread.ideal_group) + ":" +
             std::to_string(thread.ideal_processor) +
             (thread.ideal_node < 0 ? "" : ", node " + std::to_string(thread.ideal_node));
+  } else {
+    line += "processor not known";
   }
+  if (!thread.own_processors.empty()) line += "; may run on processors " + thread.own_processors;
+  if (!thread.own_policy.empty()) line += "; memory policy " + thread.own_policy;
   return line + "\n";
 }
 
 // The whole report: one "key: value" line each, so that a script can keep it beside its results.
 std::string Report(unsigned long pid, const ProgramPlacement& placement) {
-  ResidentPages all;
-  for (const auto& [node, pages] : placement.pages_by_node) {
-    all.pages += pages.pages;
-    all.bytes += pages.bytes;
+  const ResidentPages all = AllPages(placement);
+  std::string out = "nodestart-probe: process " + std::to_string(pid);
+  if (placement.kernel_thread) {
+    out += ", a kernel thread, without memory of its own";
+  } else if (placement.not_seen.empty()) {
+    out += ", " + Mib(all.bytes) + " resident" + (all.bytes == 0 ? "" : " in " + PagesText(all));
   }
-  std::string out = "nodestart-probe: process " + std::to_string(pid) + ", " +
-                    std::to_string(all.pages) + " resident pages, " + Mib(all.bytes) + "\n";
+  out += "\n";
+  if (!placement.not_seen.empty()) out += "not seen: " + placement.not_seen + "\n";
+  const std::vector<std::string> shares = Shares(placement);
+  std::size_t i = 0;
   for (const auto& [node, pages] : placement.pages_by_node) {
-    char share[16];
-    const double percent =
-        all.pages == 0 ? 0.0
-                       : 100.0 * static_cast<double>(pages.pages) / static_cast<double>(all.pages);
-    static_cast<void>(std::snprintf(share, sizeof share, "%.1f%%", percent));
-    out += NodeName(node) + ": " + std::to_string(pages.pages) + " pages (" + share + "), " +
-           Mib(pages.bytes) + "\n";
+    out += NodeName(node) + ": " + Mib(pages.bytes) + " (" + shares[i++] + ") in " +
+           PagesText(pages) + "\n";
   }
   for (const ThreadPlace& thread : placement.threads) out += ThreadLine(thread);
-  if (!placement.processors.empty()) out += "may run on processors " + placement.processors + "\n";
+  if (!placement.processors.empty()) {
+    out += "may run on processors: " + placement.processors + "\n";
+  }
   if (!placement.policy.empty()) out += "memory policy: " + placement.policy + "\n";
   const std::string balancing = KernelNumaBalancing();
   if (!balancing.empty()) out += "kernel NUMA balancing: " + balancing + "\n";
   return out;
 }
 
-// One line of the watch: how many threads last ran on each node, and the pages on each.
-std::string Sample(std::uint64_t ms, const ProgramPlacement& placement) {
+// One line of the watch: how many threads are on each node (where they last ran, or on Windows
+// their ideal node), and the memory on each.
+std::string Sample(long long ms, const ProgramPlacement& placement) {
   std::map<int, int> threads;
-  for (const ThreadPlace& thread : placement.threads) ++threads[thread.node];
+  bool ideal = false;
+  for (const ThreadPlace& thread : placement.threads) {
+    ideal = thread.processor < 0;
+    ++threads[ideal ? thread.ideal_node : thread.node];
+  }
   std::string line = "at " + std::to_string(ms) + " ms: threads";
   const char* separator = " ";
   for (const auto& [node, count] : threads) {
-    line += separator + NodeName(node) + ": " + std::to_string(count);
+    line += separator + std::to_string(count) + (ideal ? " with ideal " : " on ") +
+            (node < 0 ? std::string("node not known") : "node " + std::to_string(node));
     separator = ", ";
   }
-  line += "; pages";
+  line += "; memory";
+  if (!placement.not_seen.empty()) {
+    line += " not seen";
+  } else if (placement.pages_by_node.empty()) {
+    line += " none";
+  }
+  const std::vector<std::string> shares = Shares(placement);
   separator = " ";
+  std::size_t i = 0;
   for (const auto& [node, pages] : placement.pages_by_node) {
-    line += separator + NodeName(node) + ": " + std::to_string(pages.pages);
+    line += separator + Mib(pages.bytes) + (node < 0 ? " " : " on ") + NodeName(node) + " (" +
+            shares[i++] + ")";
     separator = ", ";
   }
   return line + "\n";
@@ -90,24 +152,33 @@ bool Print(const std::string& text) {
 }  // namespace
 
 int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
+  OpenedProgram program;
   ProgramPlacement placement;
   PlacementFailure failure;
-  if (!LookAtProgram(pid, placement, failure)) return ReportFailure(failure);
+  if (!OpenProgram(pid, program, failure) || !LookAtProgram(program, placement, failure)) {
+    return ReportFailure(failure);
+  }
   if (!Print(Report(pid, placement))) {
     return ReportFailure({"write to standard output", std::strerror(errno)});
   }
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
-  for (std::uint64_t half_seconds = 1; half_seconds <= 2 * watch_seconds; ++half_seconds) {
-    std::this_thread::sleep_until(start + std::chrono::milliseconds(500 * half_seconds));
+  const Clock::time_point end = start + std::chrono::seconds(watch_seconds);
+  constexpr std::chrono::milliseconds kHalfSecond(500);
+  for (long long tick = 1; start + tick * kHalfSecond <= end; ++tick) {
+    std::this_thread::sleep_until(start + tick * kHalfSecond);
+    // Labelled with the time it was taken: a slow look makes the watch skip half seconds.
+    const long long ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     // A program that ends while watched has been seen: that is the end of the watch.
-    const bool looked = LookAtProgram(pid, placement, failure);
+    const bool looked = LookAtProgram(program, placement, failure);
     if (!looked && !failure.ended) return ReportFailure(failure);
-    const std::string line = looked ? Sample(half_seconds * 500, placement)
-                                    : "at " + std::to_string(half_seconds * 500) + " ms: process " +
+    const std::string line = looked ? Sample(ms, placement)
+                                    : "at " + std::to_string(ms) + " ms: process " +
                                           std::to_string(pid) + " has ended\n";
     if (!Print(line)) return ReportFailure({"write to standard output", std::strerror(errno)});
     if (!looked) break;
+    tick = std::max(tick, static_cast<long long>((Clock::now() - start) / kHalfSecond));
   }
   return 0;
 }

@@ -14,7 +14,7 @@ linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintia
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip
   osslsigncode"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
-vm="qemu-system-x86 busybox-static cpio numactl"
+vm="qemu-system-x86 busybox-static cpio numactl time"
 arm64="g++-aarch64-linux-gnu qemu-user-static binfmt-support qemu-system-arm cpio"
 case "${1:-all}" in
   linux) wanted=$linux ;;

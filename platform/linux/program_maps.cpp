@@ -1,86 +1,112 @@
 #include "platform/linux/program_maps.h"
 
-#include <cstdlib>
-#include <sstream>
+#include <charconv>
+#include <cstdint>
 #include <vector>
 
 #include "platform/linux/kernel_lists.h"
 
 namespace {
 
-std::vector<std::string> Words(const std::string& line) {
-  std::vector<std::string> words;
-  std::istringstream stream(line);
-  for (std::string word; stream >> word;) words.push_back(word);
-  return words;
+// The next word of `line` from `at` on, which moves past it.
+std::string_view NextWord(std::string_view line, std::size_t& at) {
+  while (at < line.size() && line[at] == ' ') ++at;
+  const std::size_t from = at;
+  while (at < line.size() && line[at] != ' ') ++at;
+  return line.substr(from, at - from);
+}
+
+std::uint64_t Number(std::string_view text) {
+  std::uint64_t number = 0;
+  std::from_chars(text.data(), text.data() + text.size(), number);
+  return number;
+}
+
+// The policy's words after the address: two for "prefer (many)=..." and "weighted interleave".
+std::string_view ModeWords(std::string_view line, std::size_t& at) {
+  NextWord(line, at);  // the address
+  while (at < line.size() && line[at] == ' ') ++at;
+  const std::size_t from = at;
+  const std::string_view mode = NextWord(line, at);
+  if (mode == "prefer" || mode == "weighted") {
+    std::size_t next = at;
+    const std::string_view second = NextWord(line, next);
+    if (second.rfind("(many)", 0) == 0 || second.rfind("interleave", 0) == 0) at = next;
+  }
+  return line.substr(from, at - from);
 }
 
 // The kernel's name of a mode, as MemoryPolicy() names it.
-std::string ModeName(const std::string& mode) {
+std::string ModeName(std::string_view mode) {
   if (mode == "prefer") return "preferred";
   if (mode == "prefer (many)") return "preferred-many";
   if (mode == "weighted interleave") return "weighted-interleave";
-  return mode;  // default, bind, interleave, local
+  return std::string(mode);  // default, bind, interleave, local
 }
 
 // "prefer (many)=balancing:0-1" as the probe says it: "preferred-many 0,1 with NUMA balancing".
-std::string PolicyName(const std::string& policy) {
+std::string PolicyName(std::string_view policy) {
   const std::size_t nodes_at = policy.find(':');
-  const std::string head = policy.substr(0, nodes_at);
+  const std::string_view head = policy.substr(0, nodes_at);
   const std::size_t flags_at = head.find('=');
   std::string name = ModeName(head.substr(0, flags_at));
-  if (nodes_at != std::string::npos) {
+  if (nodes_at != std::string_view::npos) {
     const char* separator = " ";
-    for (const unsigned long node : NumberList(policy.substr(nodes_at + 1), 0xFFFF)) {
+    for (const unsigned long node : NumberList(std::string(policy.substr(nodes_at + 1)), 0xFFFF)) {
       name += separator + std::to_string(node);
       separator = ",";
     }
   }
   const bool balancing =
-      flags_at != std::string::npos && head.find("balancing", flags_at) != std::string::npos;
+      flags_at != std::string_view::npos && head.find("balancing", flags_at) != std::string::npos;
   return balancing ? name + " with NUMA balancing" : name;
 }
 
 }  // namespace
 
-std::map<int, ResidentPages> ResidentPagesByNode(const std::string& numa_maps) {
-  std::map<int, ResidentPages> by_node;
-  std::istringstream lines(numa_maps);
-  for (std::string line; std::getline(lines, line);) {
-    std::uint64_t page_bytes = 4096;
-    std::map<int, std::uint64_t> counts;
-    for (const std::string& word : Words(line)) {
-      if (word.rfind("kernelpagesize_kB=", 0) == 0) {
-        page_bytes = std::strtoull(word.c_str() + 18, nullptr, 10) * 1024;
-      } else if (word.size() > 3 && word[0] == 'N' && word.find('=') != std::string::npos) {
-        char* end = nullptr;
-        const long node = std::strtol(word.c_str() + 1, &end, 10);
-        if (*end == '=') counts[static_cast<int>(node)] += std::strtoull(end + 1, nullptr, 10);
-      }
+void NumaMapsTally::Take(std::string_view part) {
+  for (std::size_t end = part.find('\n'); end != std::string_view::npos; end = part.find('\n')) {
+    if (partial_.empty()) {
+      TakeLine(part.substr(0, end));
+    } else {
+      partial_.append(part.substr(0, end));
+      TakeLine(partial_);
+      partial_.clear();
     }
-    for (const auto& [node, pages] : counts) {
-      by_node[node].pages += pages;
-      by_node[node].bytes += pages * page_bytes;
-    }
+    part.remove_prefix(end + 1);
   }
-  return by_node;
+  partial_.append(part);
 }
 
-std::string PolicyOfProgram(const std::string& numa_maps) {
-  std::istringstream lines(numa_maps);
-  std::string policy;
-  for (std::string line; std::getline(lines, line);) {
-    const std::vector<std::string> words = Words(line);
-    if (words.size() < 2) continue;
-    // Two modes take two words.
-    std::string mode = words[1];
-    if ((mode == "prefer" || mode == "weighted") && words.size() > 2 &&
-        (words[2].rfind("(many)", 0) == 0 || words[2].rfind("interleave", 0) == 0)) {
-      mode += " " + words[2];
+void NumaMapsTally::TakeLine(std::string_view line) {
+  std::size_t at = 0;
+  const std::string_view mode = ModeWords(line, at);
+  if (mode.empty()) return;
+  if (first_mode_.empty()) first_mode_ = mode;
+  std::uint64_t page_bytes = 4096;
+  // A few nodes per mapping: a small list, not a map, keeps the walk cheap.
+  std::vector<std::pair<int, std::uint64_t>> counts;
+  for (std::string_view word = NextWord(line, at); !word.empty(); word = NextWord(line, at)) {
+    if (word == "stack") {
+      stack_mode_ = mode;
+    } else if (word.rfind("kernelpagesize_kB=", 0) == 0) {
+      page_bytes = Number(word.substr(18)) * 1024;
+    } else if (word.size() > 3 && word[0] == 'N' && word[1] >= '0' && word[1] <= '9') {
+      const std::size_t equals = word.find('=');
+      if (equals == std::string_view::npos) continue;
+      counts.emplace_back(static_cast<int>(Number(word.substr(1, equals - 1))),
+                          Number(word.substr(equals + 1)));
     }
-    const bool stack = line.find(" stack") != std::string::npos;
-    if (policy.empty() || stack) policy = PolicyName(mode);
-    if (stack) break;
   }
-  return policy;
+  for (const auto& [node, pages] : counts) pages_by_node_[node].Add(page_bytes, pages);
+}
+
+std::string NumaMapsTally::Policy() const {
+  return PolicyName(stack_mode_.empty() ? first_mode_ : stack_mode_);
+}
+
+std::string PolicyOfFirstLine(std::string_view numa_maps) {
+  std::size_t at = 0;
+  const std::string_view mode = ModeWords(numa_maps.substr(0, numa_maps.find('\n')), at);
+  return mode.empty() ? std::string() : PolicyName(mode);
 }

@@ -1,11 +1,16 @@
-// A running program seen through /proc: its resident pages per node from numa_maps, its threads'
-// last processors from their stat, its policy and processors; the nodes' processors from /sys.
+// A running program seen through its folder in /proc, held open so that every look is at the
+// same program: its resident pages per node from numa_maps, read as it comes; each thread's last
+// processor, and its processors and policy where they differ from the program's; the nodes'
+// processors from /sys.
 #include "platform/program_placement.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,21 +20,106 @@
 
 namespace {
 
-std::string ProcFile(unsigned long pid, const std::string& name) {
-  return "/proc/" + std::to_string(pid) + "/" + name;
+constexpr unsigned long kKernelThread = 0x00200000;  // PF_KTHREAD in a task's flags
+
+std::string ProcessName(unsigned long pid) { return "process " + std::to_string(pid); }
+
+bool Ended(unsigned long pid, const std::string& call, PlacementFailure& failure) {
+  failure = {call, "no " + ProcessName(pid) + " is running (it may have ended during the look)",
+             true};
+  return false;
 }
 
-// Why `pid` could not be read (errno as the read left it), in terms the user can act on.
-bool Refused(unsigned long pid, const std::string& call, PlacementFailure& failure) {
-  const std::string process = "process " + std::to_string(pid);
-  struct stat status = {};
-  if (errno == ENOENT || errno == ESRCH || stat(ProcFile(pid, "").c_str(), &status) != 0) {
-    failure = {call, "no " + process + " is running (it may have ended during the look)", true};
-  } else if (errno == EACCES || errno == EPERM) {
-    failure = {call, "not permitted to inspect " + process +
-                         ": it is another user's, /proc hides it (hidepid), or ptrace is "
-                         "restricted (kernel.yama.ptrace_scope); run the probe as its user or "
-                         "as root"};
+// Reads `name` under the folder `folder` in parts, giving each to `take`, up to `most` bytes
+// or so. False with errno set where it cannot.
+template <typename Take>
+bool ReadAt(int folder, const std::string& name, std::size_t most, Take take) {
+  const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  // The kernel gives a page at most per read, holding the program's memory-map lock while it
+  // walks the pages of the mappings it describes: the program goes on between reads.
+  char buffer[4096];
+  ssize_t got = 0;
+  for (std::size_t done = 0; done < most && (got = read(file, buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    take(std::string_view(buffer, static_cast<std::size_t>(got)));
+    done += static_cast<std::size_t>(got);
+  }
+  const int error = errno;
+  close(file);
+  errno = error;
+  return got >= 0;
+}
+
+bool ReadTextAt(int folder, const std::string& name, std::string& text) {
+  text.clear();
+  return ReadAt(folder, name, 1 << 20, [&](std::string_view part) { text.append(part); });
+}
+
+// The value of `key` in a status file ("Cpus_allowed_list"); empty where it is not there.
+std::string StatusValue(const std::string& status, const std::string& key) {
+  const std::size_t at = status.find("\n" + key + ":\t");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + key.size() + 3;
+  return status.substr(from, status.find('\n', from) - from);
+}
+
+// Field `field` (from 3 on) of a task's stat, counted after the name, which may hold any byte.
+unsigned long StatField(const std::string& stat, int field) {
+  const std::size_t after_name = stat.rfind(')');
+  if (after_name == std::string::npos) return 0;
+  const char* at = stat.c_str() + after_name + 1;
+  for (int number = 3; number < field && at != nullptr; ++number) at = std::strchr(at + 1, ' ');
+  return at == nullptr ? 0 : std::strtoul(at + 1, nullptr, 10);
+}
+
+// A task that has ended and waits to be collected: a first thread that left keeps its place.
+bool Gone(const std::string& stat) {
+  const std::size_t after_name = stat.rfind(')');
+  return after_name == std::string::npos || after_name + 2 >= stat.size() ||
+         stat[after_name + 2] == 'Z' || stat[after_name + 2] == 'X';
+}
+
+// Why the program behind `folder` may not be read, as far as its files tell.
+std::string WhyRefused(int folder, unsigned long pid) {
+  const std::string process = ProcessName(pid);
+  if (geteuid() == 0) {
+    return "not permitted to inspect " + process +
+           ", even as root: a security module (AppArmor, SELinux) or the container's limits (no "
+           "CAP_SYS_PTRACE) refuse it";
+  }
+  std::string status;
+  if (!ReadTextAt(folder, "status", status)) {
+    return "not permitted to inspect " + process +
+           ": /proc hides other users' programs from this user (mounted with hidepid); run the "
+           "probe as its user, or as root";
+  }
+  const std::vector<unsigned long> users = NumberList(StatusValue(status, "Uid"), ~0UL);
+  for (const unsigned long user : users) {
+    if (user != getuid()) {
+      return "not permitted to inspect " + process + ": it runs as another user (uid " +
+             std::to_string(users.size() > 1 ? users[1] : user) +
+             "); run the probe as that user, or as root";
+    }
+  }
+  // The kernel gives the files of a process that is not dumpable to root.
+  struct stat owner = {};
+  if (fstatat(folder, "stat", &owner, 0) == 0 && owner.st_uid == 0) {
+    return "not permitted to inspect " + process +
+           ": it made itself not dumpable (as ssh-agent and programs that change user do), which "
+           "only root may look past; run the probe as root";
+  }
+  return "not permitted to inspect " + process +
+         ": it holds groups or capabilities this user lacks; run the probe as root";
+}
+
+// A read of `name` that failed, in terms the user can act on.
+bool Refused(const OpenedProgram& program, const std::string& name, PlacementFailure& failure) {
+  const std::string call = "read /proc/" + std::to_string(program.pid) + "/" + name;
+  if (errno == ENOENT || errno == ESRCH) return Ended(program.pid, call, failure);
+  if (errno == EACCES || errno == EPERM) {
+    failure = {call, WhyRefused(static_cast<int>(program.handle), program.pid)};
   } else {
     failure = {call, std::strerror(errno)};
   }
@@ -54,61 +144,116 @@ std::map<int, int> NodesOfProcessors() {
   return nodes;
 }
 
-// The processor a thread ran on last: field 39 of its stat, counted after the name, which may
-// hold any byte.
-int LastProcessor(const std::string& stat) {
-  const std::size_t after_name = stat.rfind(')');
-  if (after_name == std::string::npos) return -1;
-  const char* at = stat.c_str() + after_name + 1;
-  for (int field = 3; field < 39 && at != nullptr; ++field) at = std::strchr(at + 1, ' ');
-  return at == nullptr ? -1 : static_cast<int>(std::strtol(at + 1, nullptr, 10));
+// The thread ids of the program, its first thread first.
+bool ThreadIds(const OpenedProgram& program, std::vector<std::string>& ids,
+               PlacementFailure& failure) {
+  const int tasks =
+      openat(static_cast<int>(program.handle), "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* folder = tasks < 0 ? nullptr : fdopendir(tasks);
+  if (folder == nullptr) {
+    if (tasks >= 0) close(tasks);
+    return Refused(program, "task", failure);
+  }
+  while (const dirent* entry = readdir(folder)) {
+    if (entry->d_name[0] != '.') ids.emplace_back(entry->d_name);
+  }
+  closedir(folder);
+  return true;
 }
 
 }  // namespace
 
-bool LookAtProgram(unsigned long pid, ProgramPlacement& placement, PlacementFailure& failure) {
+OpenedProgram::~OpenedProgram() {
+  if (handle >= 0) close(static_cast<int>(handle));
+}
+
+bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& failure) {
+  program.pid = pid;
+  const std::string path = "/proc/" + std::to_string(pid);
+  const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    program.handle = folder;
+    return true;
+  }
+  const int error = errno;
+  // A program /proc does not show may still run: the kernel knows it.
+  if (error == ENOENT && pid <= 0x7FFFFFFF &&
+      (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
+    failure = {"open " + path, ProcessName(pid) +
+                                   " runs, but /proc hides it from this user (mounted with "
+                                   "hidepid); run the probe as its user, or as root"};
+    return false;
+  }
+  if (error == ENOENT) return Ended(pid, "open " + path, failure);
+  failure = {"open " + path, std::strerror(error)};
+  return false;
+}
+
+bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
+                   PlacementFailure& failure) {
   placement = {};
-  std::string maps;
-  if (!ReadWholeFile(ProcFile(pid, "numa_maps"), maps)) {
-    return Refused(pid, "read " + ProcFile(pid, "numa_maps"), failure);
+  const int folder = static_cast<int>(program.handle);
+  std::vector<std::string> ids;
+  if (!ThreadIds(program, ids, failure)) return false;
+
+  // The memory, as the first thread that still has it sees it: a first thread that has left
+  // (pthread_exit) keeps its place in /proc but no memory.
+  NumaMapsTally tally;
+  std::string seen_by;
+  for (std::size_t i = 0; i < ids.size() && tally.Empty(); ++i) {
+    const std::string name = "task/" + ids[i] + "/numa_maps";
+    if (ReadAt(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
+      seen_by = ids[i];
+    } else if (errno == ENOENT && access("/proc/self/numa_maps", F_OK) != 0) {
+      placement.not_seen = "memory per node, as this kernel has no NUMA support (no numa_maps)";
+      break;
+    } else if (errno != ENOENT && errno != ESRCH) {
+      return Refused(program, name, failure);
+    }
   }
-  // A program that has ended leaves its files empty.
-  if (maps.empty()) {
-    errno = ESRCH;
-    return Refused(pid, "read " + ProcFile(pid, "numa_maps"), failure);
-  }
-  placement.pages_by_node = ResidentPagesByNode(maps);
-  placement.policy = PolicyOfProgram(maps);
+  placement.pages_by_node = tally.PagesByNode();
+  placement.policy = tally.Policy();
 
   const std::map<int, int> nodes = NodesOfProcessors();
-  const std::string tasks = ProcFile(pid, "task");
-  DIR* folder = opendir(tasks.c_str());
-  if (folder == nullptr) return Refused(pid, "opendir " + tasks, failure);
-  while (const dirent* entry = readdir(folder)) {
-    if (entry->d_name[0] == '.') continue;
+  std::string first_policy;
+  for (const std::string& id : ids) {
     std::string stat;
-    if (!ReadWholeFile(tasks + "/" + entry->d_name + "/stat", stat)) continue;  // it ended
+    std::string status;
+    if (!ReadTextAt(folder, "task/" + id + "/stat", stat) ||
+        !ReadTextAt(folder, "task/" + id + "/status", status) || Gone(stat)) {
+      continue;
+    }
+    if (placement.threads.empty()) {
+      placement.kernel_thread = (StatField(stat, 9) & kKernelThread) != 0;
+    }
     ThreadPlace thread;
-    thread.id = std::strtoul(entry->d_name, nullptr, 10);
-    thread.processor = LastProcessor(stat);
+    thread.id = std::strtoul(id.c_str(), nullptr, 10);
+    thread.processor = static_cast<int>(StatField(stat, 39));
     const auto node = nodes.find(thread.processor);
     if (node != nodes.end()) thread.node = node->second;
+    thread.own_processors = StatusValue(status, "Cpus_allowed_list");
+    // Its first mapping shows the thread's own policy, where the mapping has none of its own.
+    std::string maps;
+    ReadAt(folder, "task/" + id + "/numa_maps", 4096,
+           [&](std::string_view part) { maps.append(part); });
+    thread.own_policy = PolicyOfFirstLine(maps);
+    if (id == seen_by) {
+      placement.processors = thread.own_processors;
+      first_policy = thread.own_policy;
+    }
     placement.threads.push_back(thread);
   }
-  closedir(folder);
-  if (placement.threads.empty()) {
-    errno = ESRCH;
-    return Refused(pid, "read " + tasks, failure);
+  if (placement.threads.empty() ||
+      (seen_by.empty() && !placement.kernel_thread && placement.not_seen.empty())) {
+    errno = ESRCH;  // every thread gone, or only the first, waiting to be collected
+    return Refused(program, "task", failure);
   }
-
-  std::string status;
-  if (ReadWholeFile(ProcFile(pid, "status"), status)) {
-    const std::string key = "\nCpus_allowed_list:\t";
-    const std::size_t at = status.find(key);
-    if (at != std::string::npos) {
-      const std::size_t from = at + key.size();
-      placement.processors = status.substr(from, status.find('\n', from) - from);
-    }
+  if (placement.processors.empty() && !placement.threads.empty()) {
+    placement.processors = placement.threads.front().own_processors;
+  }
+  for (ThreadPlace& thread : placement.threads) {
+    if (thread.own_processors == placement.processors) thread.own_processors.clear();
+    if (thread.own_policy == first_policy) thread.own_policy.clear();
   }
   return true;
 }

@@ -11,11 +11,23 @@
 //   --mark=PATH       writes what it caught and "ended" to PATH as it ends, before it prints
 //   --orphan          leaves, before it is ready, a process of its own that ends 100 ms later
 //   --read            reads a line from standard input once ready and prints "read:LINE"
+// For the probe's look at a running program:
+//   --leader-leaves   its first thread leaves (pthread_exit) before it is ready; another runs on
+//   --pin-thread=CPU  runs a second thread that may run on CPU alone and prefers node 0
+//   --non-dumpable    makes itself not dumpable, as ssh-agent does
+//   --huge=KIND:MIB:NODE  writes MIB of transparent huge pages (thp) or hugetlbfs pages
+//                     (hugetlb) bound to NODE; may repeat
+//   --mappings=N      makes N mappings of a page each, one in four written
 #include <dirent.h>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -78,6 +90,69 @@ void Print(const std::string& out) {
   }
 }
 
+// Memory of `kind` bound to `node`, written: "thp:64:0" or "hugetlb:64:1".
+void HugeMemory(const char* kind) {
+  const bool thp = std::strncmp(kind, "thp:", 4) == 0;
+  char* end = nullptr;
+  const std::size_t size = std::strtoul(std::strchr(kind, ':') + 1, &end, 10) << 20;
+  const unsigned long mask = 1UL << std::strtoul(end + 1, nullptr, 10);
+  constexpr std::size_t kHuge = 2 << 20;
+  const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (thp ? 0 : MAP_HUGETLB);
+  auto* mapped = static_cast<char*>(
+      mmap(nullptr, size + (thp ? kHuge : 0), PROT_READ | PROT_WRITE, flags, -1, 0));
+  if (mapped == MAP_FAILED) std::_Exit(98);
+  char* memory = thp ? mapped + (kHuge - reinterpret_cast<std::uintptr_t>(mapped) % kHuge) : mapped;
+  if (syscall(SYS_mbind, memory, size, MPOL_BIND, &mask, 64, 0) != 0) std::_Exit(98);
+  if (thp) madvise(memory, size, MADV_HUGEPAGE);
+  for (std::size_t i = 0; i < size; i += 4096) memory[i] = 1;
+}
+
+// `count` mappings of a page each, which the kernel cannot merge: their protections alternate.
+// One in four is written.
+void Mappings(int count) {
+  for (int i = 0; i < count; ++i) {
+    const int protection = i % 2 == 0 ? PROT_READ | PROT_WRITE : PROT_READ;
+    auto* page =
+        static_cast<char*>(mmap(nullptr, 4096, protection, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (page == MAP_FAILED) std::_Exit(98);
+    if (i % 4 == 0) *page = 1;
+  }
+}
+
+// A thread that may run on `cpu` alone and prefers node 0, ready once both are set.
+void PinnedThread(int cpu) {
+  std::atomic<bool> set(false);
+  std::thread([cpu, &set] {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(static_cast<std::size_t>(cpu), &cpus);
+    const unsigned long node0 = 1;
+    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0 ||
+        syscall(SYS_set_mempolicy, MPOL_PREFERRED, &node0, 64) != 0) {
+      std::_Exit(98);
+    }
+    set = true;
+    for (;;) pause();
+  }).detach();
+  while (!set) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+// Prints `out` once the first thread has left, from a thread that then runs `run_ms` and ends
+// the program.
+[[noreturn]] void LeaveFirstThread(const std::string& out, int run_ms) {
+  std::thread([out, run_ms] {
+    for (std::string stat; stat.find(") Z") == std::string::npos;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::ifstream file("/proc/self/stat");
+      std::getline(file, stat);
+    }
+    Print(out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(run_ms));
+    std::_Exit(0);
+  }).detach();
+  pthread_exit(nullptr);
+}
+
 bool AnyCaught() {
   for (const auto count : caught) {
     if (count != 0) return true;
@@ -99,6 +174,7 @@ int main(int argc, char* argv[]) {
   bool orphan = false;
   bool own_group = false;
   bool read = false;
+  bool leader_leaves = false;
   std::vector<int> catches;
   const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -117,6 +193,11 @@ int main(int argc, char* argv[]) {
     orphan = orphan || std::strcmp(argv[i], "--orphan") == 0;
     own_group = own_group || std::strcmp(argv[i], "--own-group") == 0;
     read = read || std::strcmp(argv[i], "--read") == 0;
+    leader_leaves = leader_leaves || std::strcmp(argv[i], "--leader-leaves") == 0;
+    if (std::strcmp(argv[i], "--non-dumpable") == 0) prctl(PR_SET_DUMPABLE, 0);
+    if (Option(argv[i], "--huge=", &value)) HugeMemory(value);
+    if (Option(argv[i], "--mappings=", &value)) Mappings(Number(value));
+    if (Option(argv[i], "--pin-thread=", &value)) PinnedThread(Number(value));
   }
   if (own_group) setpgid(0, 0);
   if (orphan) {
@@ -133,6 +214,7 @@ int main(int argc, char* argv[]) {
   counting.sa_flags = SA_SIGINFO | SA_RESTART;
   for (const int catch_number : catches) sigaction(catch_number, &counting, nullptr);
   if (ready) out += "pid:" + std::to_string(getpid()) + "\nprobe ready\n";
+  if (leader_leaves) LeaveFirstThread(out, run_ms);
   Print(out);
   if (parent_signal != 0) kill(getppid(), parent_signal);
   if (read) {

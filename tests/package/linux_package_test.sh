@@ -92,7 +92,7 @@ else
   sleep 1
   child=$(tr -d " " <"/proc/$tool_pid/task/$tool_pid/children")
   out=$("$probe" --pid="$child") || fail "probe --pid: $out"
-  printf '%s\n' "$out" | grep -qE "^node 0: [0-9]+ pages \(100\.0%\), " &&
+  printf '%s\n' "$out" | grep -qE "^node 0: [0-9.]+ MiB \(100\.0%\) in [0-9]+ pages of " &&
     printf '%s\n' "$out" | grep -qx "thread $child: ran on processor [0-9]*, node 0" &&
     printf '%s\n' "$out" | grep -qxE "memory policy: preferred(-many)? 0( with NUMA balancing)?" ||
     fail "probe --pid: $out"

@@ -1,4 +1,5 @@
 #include "probe/probe_size.h"
+#include "probe/shares.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,18 @@ TEST(ProbeSize, CountsPagesPast4GiB) {
       {kMostMib, 65536, 1U << 24},
   };
   for (const auto& c : cases) EXPECT_EQ(PagesOf(c.mib, c.page_size), c.pages) << c.mib;
+}
+
+TEST(ProbeShares, AddUpToAHundredPercentAndFollowTheAmounts) {
+  const struct {
+    std::vector<std::uint64_t> amounts;
+    std::vector<unsigned> tenths;
+  } cases[] = {
+      {{1, 1, 1}, {334, 333, 333}},  // rounded each, 100.2%
+      {{2, 2, 2, 3}, {222, 222, 222, 334}}, {{64 << 20, 3 << 20}, {955, 45}},
+      {{1, 0, 100000}, {0, 0, 1000}},       {{0, 0}, {0, 0}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TenthsOfPercent(c.amounts), c.tenths) << c.amounts.size();
 }
 
 }  // namespace

@@ -13,28 +13,44 @@ const char kMaps[] =
     "7f4000000000 prefer (many)=balancing:0-1 anon=3 dirty=3 N1=3 kernelpagesize_kB=2048\n"
     "7ffd00000000 prefer (many)=balancing:0-1 stack anon=2 dirty=2 N1=2 kernelpagesize_kB=4\n";
 
-TEST(ProgramMaps, CountsResidentPagesPerNodeAtTheirSize) {
-  const std::map<int, ResidentPages> pages = ResidentPagesByNode(kMaps);
-  ASSERT_EQ(pages.size(), 2u);
-  EXPECT_EQ(pages.at(0).pages, 517u);
-  EXPECT_EQ(pages.at(0).bytes, 517u * 4096);
-  EXPECT_EQ(pages.at(1).pages, 1029u);
-  EXPECT_EQ(pages.at(1).bytes, 1026u * 4096 + 3u * 2048 * 1024) << "huge pages at their size";
+// The maps fed as a read gives them, cut at `cut` bytes.
+NumaMapsTally Tally(const std::string& maps, std::size_t cut) {
+  NumaMapsTally tally;
+  for (std::size_t at = 0; at < maps.size(); at += cut)
+    tally.Take(std::string_view(maps).substr(at, cut));
+  return tally;
+}
+
+TEST(ProgramMaps, CountsResidentPagesPerNodeAtTheirSizeHoweverTheReadsCutTheLines) {
+  for (const std::size_t cut :
+       {std::size_t{1}, std::size_t{7}, std::size_t{64}, std::size_t{4096}}) {
+    const std::map<int, ResidentPages> pages = Tally(kMaps, cut).PagesByNode();
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages.at(0).pages_by_size, (std::map<std::uint64_t, std::uint64_t>{{4096, 517}}));
+    EXPECT_EQ(pages.at(1).pages_by_size,
+              (std::map<std::uint64_t, std::uint64_t>{{4096, 1026}, {2048 * 1024, 3}}));
+    EXPECT_EQ(pages.at(1).bytes, 1026u * 4096 + 3u * 2048 * 1024) << "huge pages at their size";
+  }
 }
 
 TEST(ProgramMaps, NamesThePolicyOfTheProgramAsTheProbeNamesItsOwn) {
   const struct {
     std::string maps;
     const char* policy;
+    const char* first_line;  // a thread's own, where its first mapping has no policy of its own
   } cases[] = {
-      {kMaps, "preferred-many 0,1 with NUMA balancing"},
-      {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1"},
-      {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default"},
-      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2"},
-      {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1"},
-      {"", ""},
+      {kMaps, "preferred-many 0,1 with NUMA balancing", "bind 1"},
+      {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1", "preferred 1"},
+      {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default", "default"},
+      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2", "interleave 0,2"},
+      {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1",
+       "weighted-interleave 0,1"},
+      {"", "", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(PolicyOfProgram(c.maps), c.policy) << c.maps;
+  for (const auto& c : cases) {
+    EXPECT_EQ(Tally(c.maps, 5).Policy(), c.policy) << c.maps;
+    EXPECT_EQ(PolicyOfFirstLine(c.maps), c.first_line) << c.maps;
+  }
 }
 
 }  // namespace

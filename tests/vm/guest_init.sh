@@ -38,9 +38,9 @@ says() {
     pages) pattern='s/.*nodestart-probe: [0-9]* MiB, \([0-9]*\) pages of .*/\1/p' ;;
     node) pattern="s/^node $2: \\([0-9]*\\) pages\$/\\1/p" ;;
     end) pattern="s/^at the end, node $2: \\([0-9]*\\) pages\$/\\1/p" ;;
-    cpunode) pattern='s/^ran on processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
-    startnode) pattern='s/^started on processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
-    cpus) pattern='s/^may run on processors //p' ;;
+    cpunode) pattern='s/^ran on: processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
+    startnode) pattern='s/^started on: processor [0-9]*, node \([0-9]*\)$/\1/p' ;;
+    cpus) pattern='s/^may run on processors: //p' ;;
     samples) printf '%s\n' "$out" | grep -c '^at [0-9]* ms: '; return ;;
     samples-on) printf '%s\n' "$out" | grep -c "^at [0-9]* ms: $2\$"; return ;;
   esac
@@ -154,6 +154,57 @@ if [ -n "${VM_START_CASES:-}" ]; then
   [ "$VM_START_CASES" = only ] && finish
 fi
 
+# The probe's look at running programs (where the initramfs has the test child: x86-64): memory
+# by size, not by page count; a kernel thread; a program that ends while watched and whose number
+# another then takes; and a program of 400,000 mappings, against numastat.
+# started CHILD_OPTIONS...: starts the test child in the background; its pid in $pid
+started() {
+  probe_child --ready --run-ms=600000 "$@" >/tmp/child 2>&1 &
+  until grep -q 'probe ready' /tmp/child; do sleep 0.1; done
+  pid=$(sed -n 's/^pid://p' /tmp/child)
+}
+if [ "${VM_START_CASES:-}" = 1 ] && [ -x /bin/probe_child ]; then
+  echo 40 >/sys/devices/system/node/node1/hugepages/hugepages-2048kB/nr_hugepages
+  started --huge=thp:64:0 --huge=hugetlb:64:1
+  run /probe --pid="$pid" --watch=1
+  kill "$pid"
+  share() { printf '%s\n' "$out" | sed -n "s/^node $1: \([0-9.]*\) MiB (\([0-9.]*\)%) in .*/\1 \2/p"; }
+  # each node's share is its memory's, within a point, and node 1 holds half
+  echo "$(share 0) $(share 1)" | awk '{ all = $1 + $3; d0 = 100 * $1 / all - $2; d1 = 100 * $3 / all - $4
+    exit !(d0 * d0 <= 1 && d1 * d1 <= 1 && $3 >= 64 && $4 >= 45) }' &&
+    printf '%s\n' "$out" | grep -qx "node 1: .* in .*32 pages of 2 MiB.*" &&
+    printf '%s\n' "$out" | grep -qE "^at [0-9]+ ms: threads 1 on node [01]; memory [0-9.]+ MiB on node 0 \([0-9.]+%\), [0-9.]+ MiB on node 1 \([0-9.]+%\)$"
+  report $? "probe --pid: 64 MiB of THP on node 0 and 64 MiB of hugetlbfs on node 1, shared by memory" "$out"
+
+  run /probe --pid=2
+  [ "$status" = 0 ] && printf '%s\n' "$out" | grep -qx "nodestart-probe: process 2, a kernel thread, without memory of its own"
+  report $? "probe --pid=2: a kernel thread, said to be one" "$out"
+
+  started --run-ms=1500
+  /probe --pid="$pid" --watch=5 >/tmp/watch 2>&1 &
+  watch=$!
+  wait "$pid"
+  echo $((pid - 1)) >/proc/sys/kernel/ns_last_pid
+  sleep 30 &
+  newcomer=$!
+  wait "$watch"
+  status=$?
+  kill "$newcomer"
+  out=$(cat /tmp/watch)
+  [ "$status" = 0 ] && [ "$newcomer" = "$pid" ] &&
+    [ "$(tail -n 1 /tmp/watch)" = "$(grep -E "^at [0-9]+ ms: process $pid has ended$" /tmp/watch)" ]
+  report $? "probe --watch: the program's end is seen though its pid $pid went to another ($newcomer)" "$out"
+
+  echo 1000000 >/proc/sys/vm/max_map_count
+  started --mappings=400000
+  # GNU time: busybox's counts the memory of its own copy before the exec
+  numastat_cost=$(/bin/time -f '%e %M' numastat -p "$pid" 2>&1 >/dev/null | tail -n 1)
+  probe_cost=$(/bin/time -f '%e %M' /probe --pid="$pid" 2>&1 >/dev/null | tail -n 1)
+  kill "$pid"
+  echo "$probe_cost $numastat_cost" | awk '{ exit !(NF == 4 && $1 <= $3 && $2 < 4096) }'
+  report $? "probe --pid on 400,000 mappings: seconds and KiB at most resident $probe_cost (numastat -p: $numastat_cost)"
+fi
+
 # A machine of more nodes than a word of the node mask holds: the last ones are in its second.
 if [ -n "${VM_WIDE:-}" ]; then
   for node in $((last - 1)) "$last"; do
@@ -229,7 +280,7 @@ for node in $node_ids; do
   while ! pid=$(pidof probe); do sleep 0.1; done
   for attempt in $(seq 100); do
     run /probe --pid="$pid"
-    on_node=$(printf '%s\n' "$out" | sed -n "s/^node $node: \([0-9]*\) pages .*/\1/p")
+    on_node=$(printf '%s\n' "$out" | sed -n "s/^node $node: .* in \([0-9]*\) pages of 4 KiB.*/\1/p")
     [ "${on_node:-0}" -ge 4096 ] && break
     sleep 0.2
   done

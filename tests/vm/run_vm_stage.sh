@@ -87,7 +87,8 @@ if [ -z "$kernel" ]; then
   kernel=$(ls "$work"/kernel/boot/vmlinuz-* | head -n 1)
 fi
 
-# The initramfs: busybox, the tool, the probe, and on x86-64 numactl with the libraries it loads.
+# The initramfs: busybox, the tool, the probe, and on x86-64 numactl, numastat, GNU time and the
+# tests' child with the libraries they load.
 root=$work/initramfs
 rm -rf "$root" && mkdir -p "$root/bin" "$root/proc" "$root/sys" "$root/tmp" "$root/dev"
 if [ "$arch" = aarch64 ]; then
@@ -95,8 +96,9 @@ if [ "$arch" = aarch64 ]; then
   cp "$work/busybox/bin/busybox" "$root/bin/busybox"
 else
   cp /bin/busybox "$root/bin/busybox"
-  cp "$(command -v numactl)" "$root/bin/numactl"
-  for library in $(ldd "$(command -v numactl)" | awk '/\// { for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }'); do
+  cp "$(command -v numactl)" "$(command -v numastat)" /usr/bin/time "$build/probe_child" "$root/bin/"
+  for library in $(for program in "$root"/bin/numa* "$root"/bin/time "$root/bin/probe_child"; do ldd "$program"; done |
+    awk '/\// { for (i = 1; i <= NF; i++) if ($i ~ /^\//) print $i }' | sort -u); do
     mkdir -p "$root$(dirname "$library")"
     cp -L "$library" "$root$library"
   done
