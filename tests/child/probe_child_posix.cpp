@@ -140,12 +140,8 @@ void PinnedThread(int cpu) {
 // Prints `out` once the first thread has left, from a thread that then runs `run_ms` and ends
 // the program.
 [[noreturn]] void LeaveFirstThread(const std::string& out, int run_ms) {
-  std::thread([out, run_ms] {
-    for (std::string stat; stat.find(") Z") == std::string::npos;) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      std::ifstream file("/proc/self/stat");
-      std::getline(file, stat);
-    }
+  std::thread([out, run_ms, first = pthread_self()] {
+    pthread_join(first, nullptr);
     Print(out);
     std::this_thread::sleep_for(std::chrono::milliseconds(run_ms));
     std::_Exit(0);
