@@ -158,6 +158,7 @@ int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
   if (!OpenProgram(pid, program, failure) || !LookAtProgram(program, placement, failure)) {
     return ReportFailure(failure);
   }
+  pid = program.pid;  // the program a thread's number named
   if (!Print(Report(pid, placement))) {
     return ReportFailure({"write to standard output", std::strerror(errno)});
   }

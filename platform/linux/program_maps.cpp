@@ -105,8 +105,28 @@ std::string NumaMapsTally::Policy() const {
   return PolicyName(stack_mode_.empty() ? first_mode_ : stack_mode_);
 }
 
-std::string PolicyOfFirstLine(std::string_view numa_maps) {
-  std::size_t at = 0;
-  const std::string_view mode = ModeWords(numa_maps.substr(0, numa_maps.find('\n')), at);
-  return mode.empty() ? std::string() : PolicyName(mode);
+std::vector<std::string> MappingPolicies(std::string_view numa_maps) {
+  std::vector<std::string> policies;
+  for (std::size_t end = numa_maps.find('\n'); end != std::string_view::npos;
+       end = numa_maps.find('\n')) {
+    std::size_t at = 0;
+    const std::string_view line = numa_maps.substr(0, end);
+    const std::string_view mode = ModeWords(line, at);
+    policies.emplace_back(line.substr(0, line.find(' ') + 1)).append(mode);
+    numa_maps.remove_prefix(end + 1);
+  }
+  return policies;
+}
+
+std::string OwnPolicy(const std::vector<std::string>& own,
+                      const std::vector<std::string>& program) {
+  for (const std::string& mapping : own) {
+    const std::size_t address = mapping.find(' ') + 1;
+    for (const std::string& other : program) {
+      if (other.compare(0, address, mapping, 0, address) == 0 && other != mapping) {
+        return PolicyName(std::string_view(mapping).substr(address));
+      }
+    }
+  }
+  return {};
 }

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/program_placement.h"
 
@@ -35,6 +36,11 @@ class NumaMapsTally {
   std::string stack_mode_;
 };
 
-// The policy named on the first line of a numa_maps (a thread's, where the program's first
-// mapping follows the thread's own policy); empty where there is none.
-std::string PolicyOfFirstLine(std::string_view numa_maps);
+// The address and policy of each whole line at the start of a numa_maps ("55a65ff20000 bind:1"):
+// what tells threads of one program apart, as a mapping without a policy of its own shows the
+// policy of the thread whose numa_maps it is.
+std::vector<std::string> MappingPolicies(std::string_view numa_maps);
+
+// The policy of a thread whose mappings show `own` where the program's show `program`, at the
+// first mapping where they differ; named as Policy() names it. Empty where they do not differ.
+std::string OwnPolicy(const std::vector<std::string>& own, const std::vector<std::string>& program);

@@ -171,13 +171,22 @@ bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& fa
   program.pid = pid;
   const std::string path = "/proc/" + std::to_string(pid);
   const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int error = errno;
   if (folder >= 0) {
     program.handle = folder;
-    return true;
+    // A thread's number opens its folder too: the program is the one it belongs to.
+    std::string status;
+    const unsigned long group = ReadTextAt(folder, "status", status)
+                                    ? std::strtoul(StatusValue(status, "Tgid").c_str(), nullptr, 10)
+                                    : pid;
+    if (group == pid || group == 0) return true;
+    close(folder);
+    program.handle = -1;
+    return OpenProgram(group, program, failure);
   }
-  const int error = errno;
-  // A program /proc does not show may still run: the kernel knows it.
-  if (error == ENOENT && pid <= 0x7FFFFFFF &&
+  // A program /proc does not show (hidepid=2), or shows but keeps closed (hidepid=1), may still
+  // run: the kernel knows it.
+  if ((error == ENOENT || error == EPERM || error == EACCES) && pid <= 0x7FFFFFFF &&
       (kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
     failure = {"open " + path, ProcessName(pid) +
                                    " runs, but /proc hides it from this user (mounted with "
@@ -196,33 +205,26 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
   std::vector<std::string> ids;
   if (!ThreadIds(program, ids, failure)) return false;
 
-  // The memory, as the first thread that still has it sees it: a first thread that has left
-  // (pthread_exit) keeps its place in /proc but no memory.
-  NumaMapsTally tally;
-  std::string seen_by;
-  for (std::size_t i = 0; i < ids.size() && tally.Empty(); ++i) {
-    const std::string name = "task/" + ids[i] + "/numa_maps";
-    if (ReadAt(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
-      seen_by = ids[i];
-    } else if (errno == ENOENT && access("/proc/self/numa_maps", F_OK) != 0) {
-      placement.not_seen = "memory per node, as this kernel has no NUMA support (no numa_maps)";
-      break;
-    } else if (errno != ENOENT && errno != ESRCH) {
-      return Refused(program, name, failure);
-    }
-  }
-  placement.pages_by_node = tally.PagesByNode();
-  placement.policy = tally.Policy();
-
+  // Each thread that runs, with the start of its numa_maps: its mappings without a policy of
+  // their own show its own policy. A first thread that left (pthread_exit) keeps its place in
+  // /proc, without memory.
   const std::map<int, int> nodes = NodesOfProcessors();
-  std::string first_policy;
+  std::vector<std::vector<std::string>> policies;
+  std::vector<std::string> kinds;            // each thread's processors and policies
+  std::map<std::string, std::size_t> alike;  // how many threads share them
+  std::string first_thread_processors;       // kept by a first thread that left, too
   for (const std::string& id : ids) {
     std::string stat;
     std::string status;
+    std::string maps;
     if (!ReadTextAt(folder, "task/" + id + "/stat", stat) ||
-        !ReadTextAt(folder, "task/" + id + "/status", status) || Gone(stat)) {
+        !ReadTextAt(folder, "task/" + id + "/status", status)) {
       continue;
     }
+    if (id == ids.front()) first_thread_processors = StatusValue(status, "Cpus_allowed_list");
+    if (Gone(stat)) continue;
+    ReadAt(folder, "task/" + id + "/numa_maps", 4096,
+           [&](std::string_view part) { maps.append(part); });
     if (placement.threads.empty()) {
       placement.kernel_thread = (StatField(stat, 9) & kKernelThread) != 0;
     }
@@ -232,28 +234,49 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
     const auto node = nodes.find(thread.processor);
     if (node != nodes.end()) thread.node = node->second;
     thread.own_processors = StatusValue(status, "Cpus_allowed_list");
-    // Its first mapping shows the thread's own policy, where the mapping has none of its own.
-    std::string maps;
-    ReadAt(folder, "task/" + id + "/numa_maps", 4096,
-           [&](std::string_view part) { maps.append(part); });
-    thread.own_policy = PolicyOfFirstLine(maps);
-    if (id == seen_by) {
-      placement.processors = thread.own_processors;
-      first_policy = thread.own_policy;
-    }
     placement.threads.push_back(thread);
+    policies.push_back(MappingPolicies(maps));
+    kinds.push_back(thread.own_processors);
+    for (const std::string& policy : policies.back()) kinds.back() += "\n" + policy;
+    ++alike[kinds.back()];
   }
-  if (placement.threads.empty() ||
-      (seen_by.empty() && !placement.kernel_thread && placement.not_seen.empty())) {
+  if (placement.threads.empty()) {
     errno = ESRCH;  // every thread gone, or only the first, waiting to be collected
-    return Refused(program, "task", failure);
+    return Refused(program, ids.empty() ? "task" : "task/" + ids.front() + "/stat", failure);
   }
-  if (placement.processors.empty() && !placement.threads.empty()) {
-    placement.processors = placement.threads.front().own_processors;
+
+  // The program's processors and policy are what most of its threads share; where as many share
+  // others, those of the first thread, or the processors it had. Its memory is seen through a
+  // thread of that kind.
+  std::size_t first = 0;
+  for (std::size_t i = 1; i < kinds.size(); ++i) {
+    const auto& processors = [&](std::size_t thread) -> const std::string& {
+      return placement.threads[thread].own_processors;
+    };
+    if (alike[kinds[i]] > alike[kinds[first]] ||
+        (alike[kinds[i]] == alike[kinds[first]] && processors(first) != first_thread_processors &&
+         processors(i) == first_thread_processors)) {
+      first = i;
+    }
   }
-  for (ThreadPlace& thread : placement.threads) {
+  const std::string name = "task/" + std::to_string(placement.threads[first].id) + "/numa_maps";
+  NumaMapsTally tally;
+  if (!ReadAt(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
+    if (errno != ENOENT || access("/proc/self/numa_maps", F_OK) == 0) {
+      return Refused(program, name, failure);
+    }
+    placement.not_seen = "memory per node, as this kernel has no NUMA support (no numa_maps)";
+  } else if (tally.Empty() && !placement.kernel_thread) {
+    errno = ESRCH;  // a program that is ending has let its memory go
+    return Refused(program, name, failure);
+  }
+  placement.pages_by_node = tally.PagesByNode();
+  placement.policy = tally.Policy();
+  placement.processors = placement.threads[first].own_processors;
+  for (std::size_t i = 0; i < placement.threads.size(); ++i) {
+    ThreadPlace& thread = placement.threads[i];
     if (thread.own_processors == placement.processors) thread.own_processors.clear();
-    if (thread.own_policy == first_policy) thread.own_policy.clear();
+    thread.own_policy = OwnPolicy(policies[i], policies[first]);
   }
   return true;
 }

@@ -33,75 +33,62 @@ std::string NotOneKeyAndValue(const std::string& output) {
 TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
   const bool root = geteuid() == 0;
   const struct {
-    std::vector<std::string> child;  // its options; empty: no program of the test's
-    bool as_nobody;                  // the program, where the test runs as root
-    const char* command;             // $probe, $pid; `as UID` runs as UID where the test is root
+    const char* child;    // its options; none: no program of the test's
+    bool as_nobody;       // the program, where the test runs as root
+    const char* command;  // $probe, $pid; `as UID` runs as UID where the test is root
     int status;
-    std::vector<std::string> lines;  // each matches a line ("!": none does); {pid} is the child's
+    const char* lines;  // each matches a line ("!": none does); {pid} is the child's
   } cases[] = {
-      {{"--ready"},
-       false,
-       "$probe --pid=$pid --watch=1",
-       0,
-       {"^nodestart-probe: process {pid}, [0-9.]+ MiB resident in [0-9]+ pages of [0-9]+ KiB$",
-        "^at [0-9]+ ms: threads 1 on node [0-9]+; memory [0-9.]+ MiB on node [0-9]+ "
-        "\\(100\\.0%\\)$"}},
-      {{},
-       false,
-       "$probe 1 --watch=1",
-       0,
-       {"^started on: processor [0-9]+", "^at [0-9]+ ms: processor", "^at the end, node"}},
-      {{"--ready", "--leader-leaves"},
-       false,
-       "$probe --pid=$pid",
-       0,
-       {"^nodestart-probe: process {pid}, [1-9][0-9.]* MiB resident in ",
-        "!^thread {pid}:", "^thread [0-9]+: ran on processor"}},
-      {{"--ready", "--pin-thread=0"},
-       false,
-       "$probe --pid=$pid",
-       0,
-       {"^thread {pid}: ran on processor [0-9]+(, node [0-9]+)?$", "^memory policy: default$",
-        "^thread [0-9]+: ran on processor 0(, node [0-9]+)?; may run on processors 0; memory "
-        "policy preferred 0$"}},
-      {{"--ready", "--run-ms=700"},
-       false,
-       "$probe --watch=3 --pid=$pid",
-       0,
-       {"^at [0-9]+ ms: process {pid} has ended$"}},
-      {{"--ready", "--non-dumpable"},
-       true,
-       "as 65534 $probe --pid=$pid",
-       2,
-       {"^nodestart-probe: read /proc/{pid}/task/{pid}/numa_maps: not permitted to inspect process "
-        "{pid}: it made itself not dumpable .*; run the probe as root$"}},
+      {"--ready", false, "$probe --pid=$pid --watch=1", 0,
+       "^nodestart-probe: process {pid}, [0-9.]+ MiB resident in [0-9]+ pages of [0-9]+ KiB$\n"
+       "^at [0-9]+ ms: threads 1 on node [0-9]+; memory [0-9.]+ MiB on node [0-9]+ "
+       "\\(100\\.0%\\)$"},
+      {"", false, "$probe 1 --watch=1", 0,
+       "^started on: processor [0-9]+\n^at [0-9]+ ms: processor\n^at the end, node"},
+      {"--ready --pin-thread=0 --leader-leaves", false, "$probe --pid=$pid", 0,
+       "^nodestart-probe: process {pid}, [1-9][0-9.]* MiB resident in \n!^thread {pid}:\n"
+       "^memory policy: default$\n"
+       "^thread [0-9]+: ran on processor 0(, node [0-9]+)?; may run on processors 0; memory "
+       "policy preferred 0$"},
+      {"--ready --pin-thread=0", false, "$probe --pid=$(ls /proc/$pid/task | tail -n 1)", 0,
+       "^nodestart-probe: process {pid}, \n^memory policy: default$\n"
+       "^thread {pid}: ran on processor [0-9]+(, node [0-9]+)?$\n"
+       "^thread [0-9]+: ran on processor 0(, node [0-9]+)?; may run on processors 0; memory "
+       "policy preferred 0$"},
+      {"--ready --run-ms=700", false, "$probe --watch=3 --pid=$pid", 0,
+       "^at [0-9]+ ms: process {pid} has ended$"},
+      {"--ready --non-dumpable", true, "as 65534 $probe --pid=$pid", 2,
+       "^nodestart-probe: read /proc/{pid}/task/{pid}/numa_maps: not permitted to inspect process "
+       "{pid}: it made itself not dumpable .*; run the probe as root$"},
       // Where the test runs as root only: another user's program, and one /proc hides.
-      {{"--ready"},
-       true,
-       "as 65533 $probe --pid=$pid",
+      {"--ready", true, "as 65533 $probe --pid=$pid", 2,
+       ": not permitted to inspect process {pid}: it runs as another user \\(uid 65534\\); run the "
+       "probe as that user, or as root$"},
+      {"--ready", true,
+       "unshare -m bash -c 'mount -t proc -o hidepid=1 proc /proc && as 65533 $probe --pid=$pid'",
        2,
-       {": not permitted to inspect process {pid}: it runs as another user \\(uid 65534\\); run "
-        "the probe as that user, or as root$"}},
-      {{"--ready"},
-       true,
+       "^nodestart-probe: open /proc/{pid}: process {pid} runs, but /proc hides it from this user "
+       "\\(mounted with hidepid\\); run the probe as its user, or as root$"},
+      {"--ready", true,
        "unshare -m bash -c 'mount -t proc -o hidepid=2 proc /proc && as 65533 $probe --pid=$pid'",
        2,
-       {"^nodestart-probe: open /proc/{pid}: process {pid} runs, but /proc hides it from this "
-        "user \\(mounted with hidepid\\); run the probe as its user, or as root$"}},
+       "^nodestart-probe: open /proc/{pid}: process {pid} runs, but /proc hides it from this user "
+       "\\(mounted with hidepid\\); run the probe as its user, or as root$"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
     if (std::string(c.command).find("65533") != std::string::npos && !root) continue;
     const std::string child = BuiltProgram("probe_child");
     std::vector<std::string> arguments = {"--run-ms=10000"};  // a row's own time comes later
-    arguments.insert(arguments.end(), c.child.begin(), c.child.end());
+    std::istringstream options(c.child);
+    for (std::string option; options >> option;) arguments.push_back(option);
     if (c.as_nobody && root) {
       arguments.insert(arguments.begin(),
                        {"--reuid=65534", "--regid=65534", "--clear-groups", child});
     }
     std::string pid = "0";
     std::unique_ptr<StartedProcess> started;
-    if (!c.child.empty()) {
+    if (*c.child != '\0') {
       started = std::make_unique<StartedProcess>(c.as_nobody && root ? "/usr/bin/setpriv" : child,
                                                  arguments, StartOptions{});
       ASSERT_TRUE(started->ReadUntil("probe ready")) << started->Output();
@@ -116,7 +103,8 @@ TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
                           std::string(c.command) + " 2>&1",
                       "bash", BuiltProgram("nodestart-probe"), pid});
     EXPECT_EQ(result.exit_status, c.status) << result.output;
-    for (const std::string& line : c.lines) {
+    std::istringstream patterns(c.lines);
+    for (std::string line; std::getline(patterns, line);) {
       const bool absent = line[0] == '!';
       const std::regex pattern(
           std::regex_replace(line.substr(absent ? 1 : 0), std::regex("\\{pid\\}"), pid),

@@ -37,19 +37,32 @@ TEST(ProgramMaps, NamesThePolicyOfTheProgramAsTheProbeNamesItsOwn) {
   const struct {
     std::string maps;
     const char* policy;
-    const char* first_line;  // a thread's own, where its first mapping has no policy of its own
   } cases[] = {
-      {kMaps, "preferred-many 0,1 with NUMA balancing", "bind 1"},
-      {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1", "preferred 1"},
-      {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default", "default"},
-      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2", "interleave 0,2"},
-      {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1",
-       "weighted-interleave 0,1"},
-      {"", "", ""},
+      {kMaps, "preferred-many 0,1 with NUMA balancing"},
+      {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1"},
+      {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default"},
+      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2"},
+      {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Tally(c.maps, 5).Policy(), c.policy) << c.maps;
+}
+
+// A thread's own policy shows on the program's mappings without one of their own, wherever they
+// are: the first may have one (mbind).
+TEST(ProgramMaps, TellsAThreadsOwnPolicyFromTheMappingsWithoutOneOfTheirOwn) {
+  const char kProgram[] = "1000 prefer:0 file=/bench\n2000 default heap\n3000 default stack\n";
+  const struct {
+    const char* own;
+    const char* policy;
+  } cases[] = {
+      {kProgram, ""},
+      {"1000 prefer:0 file=/bench\n2000 bind:1 heap\n3000 bind:1 stack\n", "bind 1"},
+      {"1000 prefer:0 file=/bench\n1800 default anon=1\n2000 default heap\n", ""},
+      {"1000 prefer:0 file=/bench\n2000 bind:1 he", ""},  // a line cut by the page's end
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Tally(c.maps, 5).Policy(), c.policy) << c.maps;
-    EXPECT_EQ(PolicyOfFirstLine(c.maps), c.first_line) << c.maps;
+    EXPECT_EQ(OwnPolicy(MappingPolicies(c.own), MappingPolicies(kProgram)), c.policy) << c.own;
   }
 }
 
