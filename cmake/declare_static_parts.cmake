@@ -1,9 +1,11 @@
 # Run by CPack before it packs: names what the programs carry of the build machine, since a
-# scanner finds no library in a static program. The RPM provides each such Debian package as
-# bundled; an SPDX 2.3 document beside the packages lists the programs as they are packed, with
-# their checksums, and for each the packages it links statically, with version, license and
-# package URL; the Debian package's field is left for static_built_using.cmake, which runs after
-# the packing in this same scope. Nothing in it depends on when or where it is made.
+# scanner finds no library in a static program. The package's notices (the .deb's and the RPM's
+# copyright, the zip's third-party notices) name each part with its license and copyright file;
+# the RPM provides each part as bundled, by project; an SPDX 2.3 document beside the packages
+# lists the programs as they are packed, with their checksums, and for each the parts it links
+# statically, with version, license and the package URL of the Debian package they came from;
+# the Debian package's field is left for static_built_using.cmake, which runs after the packing
+# in this same scope. Nothing in it depends on when or where it is made.
 cmake_policy(VERSION 3.25)
 include(${CMAKE_CURRENT_LIST_DIR}/static_parts.cmake)
 
@@ -47,6 +49,8 @@ nodestart_json_append(document relationships "{\"spdxElementId\": \"SPDXRef-DOCU
   \"relationshipType\": \"DESCRIBES\", \"relatedSpdxElement\": \"SPDXRef-Package-nodestart\"}")
 
 set(declared "")
+set(all_parts "")
+set(staged_programs "")
 set(bundled "")
 set(sources "")
 set(checksums "")
@@ -68,34 +72,58 @@ foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
     \"relationshipType\": \"CONTAINS\", \"relatedSpdxElement\": \"${file_id}\"}")
 
   nodestart_static_parts(parts ${CPACK_NODESTART_MAP_DIR}/${program}.map)
+  list(APPEND all_parts ${parts})
+  list(APPEND staged_programs ${staged})
   foreach(part IN LISTS parts)
     string(REPLACE "|" ";" part "${part}")
-    list(GET part 0 package)
-    nodestart_spdx_id(package_id Package ${package})
-    if(NOT package IN_LIST declared)
-      list(APPEND declared ${package})
-      list(GET part 1 version)
-      list(GET part 2 architecture)
-      list(GET part 3 source)
-      list(GET part 4 source_version)
-      list(GET part 5 license)
+    list(GET part 0 project)
+    nodestart_spdx_id(part_id Package ${project})
+    if(NOT project IN_LIST declared)
+      list(APPEND declared ${project})
+      list(GET part 1 license)
+      list(GET part 2 package)
+      list(GET part 3 version)
+      list(GET part 4 architecture)
+      list(GET part 5 source)
+      list(GET part 6 source_version)
       string(REPLACE "+" "%2B" purl_version "${version}")
       nodestart_json_append(document packages "{
-        \"SPDXID\": \"${package_id}\", \"name\": \"${package}\", \"versionInfo\": \"${version}\",
+        \"SPDXID\": \"${part_id}\", \"name\": \"${project}\", \"versionInfo\": \"${version}\",
         \"supplier\": \"Organization: Debian\", \"downloadLocation\": \"NOASSERTION\",
         \"filesAnalyzed\": false, \"licenseConcluded\": \"NOASSERTION\",
         \"licenseDeclared\": \"${license}\", \"copyrightText\": \"NOASSERTION\",
-        \"sourceInfo\": \"built from Debian's source package ${source} ${source_version}\",
+        \"sourceInfo\": \"in Debian's package ${package} ${version}, built from its source package ${source} ${source_version}\",
         \"primaryPackagePurpose\": \"LIBRARY\",
         \"externalRefs\": [{\"referenceCategory\": \"PACKAGE-MANAGER\", \"referenceType\": \"purl\",
           \"referenceLocator\": \"pkg:deb/debian/${package}@${purl_version}?arch=${architecture}&distro=${codename}\"}]}")
-      list(APPEND bundled "bundled(${package}) = ${version}")
+      nodestart_upstream_version(upstream ${version})
+      list(APPEND bundled "bundled(${project}) = ${upstream}")
       list(APPEND sources "${source} (= ${source_version})")
+      if(license MATCHES "LicenseRef-gdtoa")
+        # Its license has no SPDX name: its text, as the package's copyright file has it.
+        file(READ /usr/share/doc/${package}/copyright notice)
+        string(REGEX MATCH "\nLicense: Lucent\n( [^\n]*\n)+" text "${notice}")
+        string(REGEX REPLACE "^\nLicense: Lucent\n" "" text "${text}")
+        string(REGEX REPLACE "\n [.]?" "\n" text "\n${text}")
+        string(STRIP "${text}" text)
+        string(REPLACE "\\" "\\\\" text "${text}")
+        string(REPLACE "\"" "\\\"" text "${text}")
+        string(REPLACE "\n" "\\n" text "${text}")
+        string(JSON document SET "${document}" hasExtractedLicensingInfos "[{
+          \"licenseId\": \"LicenseRef-gdtoa\", \"name\": \"gdtoa (Lucent)\",
+          \"extractedText\": \"${text}\"}]")
+      endif()
     endif()
     nodestart_json_append(document relationships "{\"spdxElementId\": \"${file_id}\",
-      \"relationshipType\": \"STATIC_LINK\", \"relatedSpdxElement\": \"${package_id}\"}")
+      \"relationshipType\": \"STATIC_LINK\", \"relatedSpdxElement\": \"${part_id}\"}")
   endforeach()
 endforeach()
+
+# The notices of the parts, where the package keeps its copyright.
+list(REMOVE_DUPLICATES all_parts)
+list(JOIN staged_programs " " staged_programs)
+nodestart_write_notices(${CPACK_TEMPORARY_DIRECTORY}/${CPACK_NODESTART_NOTICES} "${staged_programs}"
+                        ${CPACK_RESOURCE_FILE_LICENSE} "${all_parts}")
 
 # Unique for each set of programs, and the same for the same programs.
 string(SHA256 namespace_key "${document_name}${checksums}")
@@ -104,6 +132,15 @@ string(JSON document SET "${document}" documentNamespace
 file(WRITE ${CPACK_PACKAGE_DIRECTORY}/${CPACK_NODESTART_SBOM_FILE} "${document}\n")
 
 list(JOIN bundled ", " CPACK_RPM_PACKAGE_PROVIDES)
+# The RPM's license is that of everything in it.
+set(licenses MIT)
+foreach(part IN LISTS all_parts)
+  string(REPLACE "|" ";" part "${part}")
+  list(GET part 1 license)
+  list(APPEND licenses "${license}")
+endforeach()
+list(REMOVE_DUPLICATES licenses)
+list(JOIN licenses " AND " CPACK_RPM_PACKAGE_LICENSE)
 list(REMOVE_DUPLICATES sources)
 list(SORT sources)
 list(JOIN sources ", " CPACK_NODESTART_STATIC_BUILT_USING)

@@ -7,7 +7,7 @@ set(NODESTART_MAINTAINER "nodestart developers <nodestart@example.org>")
 if(WIN32)
   # A zip users unpack anywhere: everything side by side.
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION .)
-  install(FILES README.md CONTRIBUTING.md LICENSE CHANGELOG.md DESTINATION .)
+  install(FILES README.md RELEASES.md CONTRIBUTING.md LICENSE CHANGELOG.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME nodestart-${PROJECT_VERSION}-win64)
 else()
@@ -33,10 +33,11 @@ else()
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # The README links CONTRIBUTING.md, which goes beside it.
-  install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md CONTRIBUTING.md
-          DESTINATION ${CMAKE_INSTALL_DOCDIR})
-  # The license where Debian and its users look for it, and lintian's overrides where it does.
+  # The README links RELEASES.md and CONTRIBUTING.md, which go beside it.
+  install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md RELEASES.md
+                CONTRIBUTING.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # The license where Debian and its users look for it (with the notices of what the programs
+  # link statically, written when they are packed), and lintian's overrides where it does.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME nodestart)
@@ -71,6 +72,7 @@ else()
   set(CPACK_RPM_CHANGELOG_FILE ${generated}/rpm-changelog)
   set(docdir /usr/${CMAKE_INSTALL_DOCDIR})
   set(CPACK_RPM_USER_FILELIST "%license ${docdir}/copyright" "%doc ${docdir}/README.md"
+      "%doc ${docdir}/RELEASES.md"
       "%doc ${docdir}/CONTRIBUTING.md" "%doc ${docdir}/CHANGELOG.md.gz" "%exclude ${docdir}/changelog.gz"
       "%exclude /usr/${CMAKE_INSTALL_DATADIR}/lintian")
   # Nothing of the machine that builds it: a fixed build host, SOURCE_DATE_EPOCH as the build
@@ -107,10 +109,12 @@ set(scripts ${PROJECT_SOURCE_DIR}/cmake)
 if(WIN32)
   set(CPACK_PRE_BUILD_SCRIPTS ${scripts}/sign_programs.cmake)
   set(CPACK_NODESTART_PROGRAM_SUFFIX .exe)  # where the zip has them: at its top
+  set(CPACK_NODESTART_NOTICES THIRD-PARTY-NOTICES.txt)
   set(CPACK_NODESTART_SBOM_FILE ${CPACK_PACKAGE_FILE_NAME}.spdx.json)
 else()
   set(CPACK_POST_BUILD_SCRIPTS ${scripts}/static_built_using.cmake ${scripts}/sign_rpms.cmake)
   set(CPACK_NODESTART_PROGRAM_DIR usr/${CMAKE_INSTALL_BINDIR}/)
+  set(CPACK_NODESTART_NOTICES usr/${CMAKE_INSTALL_DOCDIR}/copyright)
   set(CPACK_NODESTART_SBOM_FILE
       nodestart-${PROJECT_VERSION}-linux-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.spdx.json)
 endif()

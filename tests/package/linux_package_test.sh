@@ -40,16 +40,18 @@ fi
 cat "$scratch/lint.log"
 ! grep -Eq '^E: |: E: ' "$scratch/lint.log" || fail "the package check found errors"
 
-# The C library and the C++ runtime it links statically, by their Debian packages: each package's
-# source in the Debian package, the package itself in the RPM, and both in the SBOM.
-for library in libc.a libstdc++.a; do
-  owner=$(dpkg-query --search "$(realpath "$("$compiler" -print-file-name=$library)")" | cut -d: -f1)
+# The C library and the C++ runtime it links statically: each one's Debian source package in the
+# Debian package, the project in the RPM, at the version it is of, and both in the SBOM and the
+# notices.
+for library in glibc:libc.a libstdc++:libstdc++.a; do
+  owner=$(dpkg-query --search "$(realpath "$("$compiler" -print-file-name=${library#*:})")" | cut -d: -f1)
   if [ "$format" = deb ]; then
     declared=$(dpkg-deb --field "$package" Static-Built-Using)
     wanted=$(dpkg-query --show --showformat='${source:Package} (= ${source:Version})' "$owner")
   else
     declared=$(rpm --dbpath "$scratch/rpmdb" -qp --provides "$package" 2>/dev/null)
-    wanted="bundled($owner) = $(dpkg-query --show --showformat='${Version}' "$owner")"
+    upstream=$(dpkg-query --show --showformat='${Version}' "$owner" | sed 's/^[0-9]*://; s/-[^-]*$//')
+    wanted="bundled(${library%:*}) = $upstream"
   fi
   printf '%s\n' "$declared" | grep -qF "$wanted" || fail "$library: no \"$wanted\" in: $declared"
 done
@@ -119,7 +121,7 @@ for page in nodestart nodestart-probe; do
   [ ! -s "$scratch/man-warnings.txt" ] || { cat "$scratch/man-warnings.txt"; fail "man warns"; }
   grep -q "nodestart $version" "$scratch/page.txt" || fail "$page's manual page lacks the version"
 done
-for file in $documents CHANGELOG.md.gz README.md CONTRIBUTING.md; do
+for file in $documents CHANGELOG.md.gz README.md RELEASES.md CONTRIBUTING.md; do
   [ -f "$scratch/root/usr/share/doc/nodestart/$file" ] || fail "no $file"
 done
 echo "package: $(basename "$package") installs and runs"

@@ -29,6 +29,18 @@ SHAPE = {
     "relationships": {"spdxElementId": ID, "relatedSpdxElement": ID, "relationshipType":
                       "DESCRIBES|CONTAINS|STATIC_LINK|DYNAMIC_LINK|DEPENDS_ON|GENERATED_FROM"},
 }
+# Where a package keeps the notices of what its programs carry.
+NOTICES = ("usr/share/doc/nodestart/copyright", "THIRD-PARTY-NOTICES.txt")
+# Each part's license, and what its Debian package's copyright file says of it.
+GCC = ("GPL-3.0-or-later WITH GCC-exception-3.1", r"GCC RUNTIME LIBRARY EXCEPTION")
+PART_LICENSES = {
+    "glibc": ("LGPL-2.1-or-later", r"GNU Lesser General Public\s+License"),
+    "libgcc": GCC,
+    "libstdc++": GCC,
+    "mingw-w64-crt": ("ZPL-2.1", r"^Files: \*\n(?:[ C].*\n)*License: ZPL-2\.1$"),
+    "winpthreads": ("MIT", r"^Files: mingw-w64-libraries/winpthreads/\*\n(?:[ C].*\n)*License: expat$"),
+    "gdtoa": ("LicenseRef-gdtoa", r"^Files: mingw-w64-crt/gdtoa/\*\n(?:[ C].*\n)*License: Lucent$"),
+}
 problems = []
 
 
@@ -98,20 +110,37 @@ def main(sbom, root, version, compiler):
         parts = links.get((file_id, "STATIC_LINK"), [])
         require(parts, f"{path} links nothing statically")
         linked.update(packages[p].get("name") for p in parts if p in packages)
+    notices_path = next((os.path.join(root, n) for n in NOTICES
+                         if os.path.exists(os.path.join(root, n))), "")
+    with open(notices_path or os.devnull, encoding="utf-8") as file:
+        notices = file.read()
     for package in packages.values():
         if package is project:
             continue
         name, version_info = package.get("name"), package.get("versionInfo", "")
-        installed = query("dpkg-query", "--show", "--showformat=${Version}", name)
-        require(version_info == installed, f"{name} {version_info}, this machine has {installed}")
         purls = [r.get("referenceLocator", "") for r in package.get("externalRefs", [])]
-        require(any(p.startswith(f"pkg:deb/debian/{name}@{version_info.replace('+', '%2B')}?")
-                    for p in purls), f"{name}: package URL {purls}")
-    for library in ("libstdc++.a", "libc.a", "libmingwex.a"):
-        path = query(compiler, f"-print-file-name={library}")
-        if os.path.isabs(path):  # else a library this compiler does not have
-            owner = query("dpkg-query", "--search", os.path.realpath(path)).split(":")[0]
-            require(owner in linked, f"{library} ({owner}) is not declared")
+        debian = re.match(r"pkg:deb/debian/([^@]+)@", purls[0] if purls else "")
+        debian = debian.group(1) if debian else ""
+        installed = query("dpkg-query", "--show", "--showformat=${Version}", debian)
+        require(version_info == installed, f"{name} {version_info}, this machine has {installed}")
+        require(purls[0].startswith(f"pkg:deb/debian/{debian}@{version_info.replace('+', '%2B')}?"),
+                f"{name}: package URL {purls}")
+        # Its license as its Debian package's copyright file says it, and that file in the notices.
+        license, said = PART_LICENSES.get(name, ("?", "$^"))
+        with open(f"/usr/share/doc/{debian}/copyright", encoding="utf-8", errors="replace") as file:
+            copyright = file.read()
+        require(package.get("licenseDeclared") == license and re.search(said, copyright, re.M),
+                f"{name}: licensed {package.get('licenseDeclared')}, its copyright file says otherwise")
+        require(f"{name} (Debian's {debian} {version_info})" in notices
+                and f"The copyright file of Debian's {debian}" in notices,
+                f"{name}: not in the notices {notices_path}")
+    # What the compiler links, by the projects they are part of (mingw's libpthread: winpthreads).
+    libraries = {"libstdc++.a": "libstdc++", "libc.a": "glibc", "libmingwex.a": "mingw-w64-crt"}
+    if "mingw" in compiler:
+        libraries["libpthread.a"] = "winpthreads"
+    for library, part in libraries.items():
+        if os.path.isabs(query(compiler, f"-print-file-name={library}")):  # else not this one's
+            require(part in linked, f"{library} ({part}) is not declared")
 
     for problem in problems:
         print(f"FAIL: {sbom}: {problem}")

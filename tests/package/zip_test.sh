@@ -14,7 +14,8 @@ zip=$scratch/nodestart-$version-win64.zip
 [ -f "$zip" ] || fail "no $zip"
 unzip -q "$zip" -d "$scratch/unpacked"
 folder=$scratch/unpacked/nodestart-$version-win64
-for file in nodestart.exe nodestart-probe.exe README.md CONTRIBUTING.md LICENSE CHANGELOG.md; do
+for file in nodestart.exe nodestart-probe.exe README.md RELEASES.md CONTRIBUTING.md LICENSE \
+  THIRD-PARTY-NOTICES.txt CHANGELOG.md; do
   [ -f "$folder/$file" ] || fail "no $file in the zip"
 done
 python3 "$(dirname "$0")/sbom_check.py" "$scratch/nodestart-$version-win64.spdx.json" "$folder" \
