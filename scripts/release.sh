@@ -18,3 +18,4 @@ if [ "${1:-}" = --no-tests ]; then
 else
   cmake --workflow --preset release
 fi
+rm -rf build/release/packages/_CPack_Packages  # CPack's staging, not part of the release

@@ -2,7 +2,8 @@
 # Packs a release's packages as the release does, given a throwaway OpenPGP key and a throwaway
 # code-signing certificate made here, and verifies them as a user would: SHA256SUMS.asc with gpgv
 # and sqv, the RPM with rpm -K, the .exe files with osslsigncode against the throwaway root, each
-# failing once one byte is changed; rpmlint takes the signed RPM without its no-signature filter.
+# failing once one byte is changed; RELEASES.md's steps work as written; rpmlint takes the signed
+# RPM without its no-signature filter.
 #   signed_release_test.sh SOURCE_DIR BUILD_DIR   (a release build, its Windows tree beside it)
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -32,9 +33,13 @@ with open(sys.argv[1], "r+b") as f:
   ! "$@" "$scratch/flipped" >/dev/null 2>&1 || fail "$1 takes a changed $file"
 }
 
+# A key as a project keeps one: a primary key that certifies, a subkey that signs.
 gpg --batch --quiet --passphrase '' --quick-gen-key "nodestart throwaway <throwaway@example.org>" \
-  rsa3072 sign 1d
+  rsa3072 cert 1d
 fingerprint=$(gpg --batch --no-auto-check-trustdb --with-colons --list-secret-keys | awk -F: '/^fpr/ { print $10; exit }')
+gpg --batch --quiet --passphrase '' --quick-add-key "$fingerprint" rsa3072 sign 1d
+subkey=$(gpg --batch --no-auto-check-trustdb --with-colons --list-keys "$fingerprint" |
+  awk -F: '/^fpr/ && ++n == 2 { print $10 }')
 gpg --batch --export "$fingerprint" >"$keys/release.gpg"
 gpg --batch --armor --export "$fingerprint" >"$keys/release.asc"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/root.key" -out "$keys/root.pem" -days 1 \
@@ -70,6 +75,20 @@ echo "%_dbpath $scratch/rpmdb" >"$scratch/home/.rpmmacros"
 grep -v '"no-signature"' "$source/packaging/rpmlint.toml" >"$scratch/rpmlint.toml"
 HOME=$scratch/home rpmlint -c "$scratch/rpmlint.toml" "$rpm" >"$scratch/lint.log" 2>&1 || true
 grep -q ' 0 errors, 0 warnings' "$scratch/lint.log" || { cat "$scratch/lint.log"; fail "rpmlint"; }
+
+# RELEASES.md's steps for checking a download, as written, where the downloads and the published
+# key are: "Good signature", gpgv's subkey and sqv's key, and "OK" for every file listed.
+download=$scratch/download
+mkdir "$download"
+cp "$packages"/* "$download"
+cp "$keys/release.asc" "$download/nodestart.asc"
+awk '/<!-- checked as written/ { on = 1; next } on && /^    / { sub(/^    /, ""); print; next } on { exit }' \
+  "$source/RELEASES.md" >"$scratch/steps.sh"
+(cd "$download" && sh -e "$scratch/steps.sh") >"$scratch/steps.log" 2>&1 &&
+  grep -q 'Good signature from "nodestart throwaway' "$scratch/steps.log" &&
+  grep -q "using RSA key $subkey" "$scratch/steps.log" && grep -qx "$fingerprint" "$scratch/steps.log" &&
+  [ "$(grep -c ': OK$' "$scratch/steps.log")" = "$(wc -l <"$packages/SHA256SUMS")" ] ||
+  { cat "$scratch/steps.sh" "$scratch/steps.log"; fail "RELEASES.md's steps, as written"; }
 
 unzip -q "$packages"/*.zip -d "$scratch/unpacked"
 for exe in "$scratch"/unpacked/*/*.exe; do
