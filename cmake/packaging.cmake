@@ -9,7 +9,7 @@ if(WIN32)
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION .)
   install(FILES README.md RELEASES.md CONTRIBUTING.md LICENSE CHANGELOG.md DESTINATION .)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_PACKAGE_FILE_NAME nodestart-${PROJECT_VERSION}-win64)
+  set(CPACK_PACKAGE_FILE_NAME nodestart-${NODESTART_VERSION}-win64)
 else()
   # Compressed without names or times, as Debian keeps them, so that packages are reproducible.
   # The dates are the build's: SOURCE_DATE_EPOCH's in a reproducible build.
@@ -93,6 +93,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_PACKAGE_NAME nodestart)
+set(CPACK_PACKAGE_VERSION ${NODESTART_VERSION})
 set(CPACK_PACKAGE_VENDOR "the nodestart authors")
 set(CPACK_PACKAGE_CONTACT ${NODESTART_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "start a program that prefers one NUMA node")
@@ -116,7 +117,7 @@ else()
   set(CPACK_NODESTART_PROGRAM_DIR usr/${CMAKE_INSTALL_BINDIR}/)
   set(CPACK_NODESTART_NOTICES usr/${CMAKE_INSTALL_DOCDIR}/copyright)
   set(CPACK_NODESTART_SBOM_FILE
-      nodestart-${PROJECT_VERSION}-linux-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.spdx.json)
+      nodestart-${NODESTART_VERSION}-linux-${CPACK_DEBIAN_PACKAGE_ARCHITECTURE}.spdx.json)
 endif()
 if(NOT MSVC)
   list(APPEND CPACK_PRE_BUILD_SCRIPTS ${scripts}/declare_static_parts.cmake)
