@@ -164,7 +164,10 @@ function(nodestart_write_notices file programs license parts)
     foreach(line IN LISTS lines)
       string(REGEX REPLACE "^[ \t]*Copyright:?[ \t]*" "" line "${line}")
       string(STRIP "${line}" line)
-      if(line MATCHES "[0-9]" AND NOT " ${line}" IN_LIST copyright)
+      # A line the holder's name continues on the next says too little alone.
+      string(REGEX REPLACE "^\\([cC]\\)" "" holder "${line}")
+      if(line MATCHES "[0-9]" AND holder MATCHES "[A-Za-z][A-Za-z]"
+         AND NOT " ${line}" IN_LIST copyright)
         list(APPEND copyright " ${line}")
       endif()
     endforeach()
@@ -182,6 +185,13 @@ License: Expat
 ")
   if(parts)
     list(JOIN licenses " and " all)
+    set(relink "")
+    if(all MATCHES "LGPL")
+      set(relink "
+ The GNU LGPL asks that a user can relink the programs with a changed library: the
+ project's source builds them, with the same or other versions of these parts (its
+ CONTRIBUTING.md says how).")
+    endif()
     string(APPEND out "
 Files: ${programs}
 Copyright: ${own}
@@ -189,15 +199,12 @@ ${copyright}
 License: ${all}
 Comment: Linked statically, these programs carry parts of other projects, as the
  build machine's Debian packages had them; each license names its parts, and the
- copyright file of each package follows. Their sources are Debian's source packages
- ${sources} (apt-get source PACKAGE=VERSION, or https://snapshot.debian.org).
- The GNU LGPL asks that a user can relink the programs with a changed library: the
- project's source builds them, with the same or other versions of these parts (its
- CONTRIBUTING.md says how).
+ copyright file of each part's package follows it. Their sources are Debian's source
+ packages ${sources} (apt-get source PACKAGE=VERSION, or https://snapshot.debian.org).${relink}
 ")
   endif()
-  set(written "")
   foreach(short IN LISTS licenses)
+    set(written "")  # a copyright file the license's parts share, once
     string(MAKE_C_IDENTIFIER "${short}" key)
     set(text "")
     if(short STREQUAL "Expat")
@@ -216,7 +223,7 @@ Comment: Linked statically, these programs carry parts of other projects, as the
         string(APPEND text "\nThe copyright file of Debian's ${package} is the one above.\n")
       else()
         list(APPEND written ${seen})
-        string(APPEND text "\nThe copyright file of Debian's ${package}, as the build machine had it:\n\n${notice}\n")
+        string(APPEND text "\nThe copyright file of Debian's ${package}, as the build machine had it, with this license's text:\n\n${notice}\n")
       endif()
     endforeach()
     string(STRIP "${text}" text)
