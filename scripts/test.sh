@@ -17,6 +17,9 @@ outer_tmp=${TMPDIR:-/tmp}
 outer_home=$HOME
 own=$(mktemp -d "$outer_tmp/nodestart-test-run.XXXXXX")
 trap 'rm -rf "$own"' EXIT
+trap 'exit 129' HUP
+trap 'exit 130' INT
+trap 'exit 143' TERM
 mkdir "$own/tmp" "$own/home"
 export TMPDIR="$own/tmp" HOME="$own/home"
 
