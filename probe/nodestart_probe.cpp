@@ -1,13 +1,18 @@
 // nodestart-probe: writes memory and shows on which NUMA node each page landed, so that anyone
 // can see where a preferred node took effect: nodestart 1 nodestart-probe 256. Or shows where a
-// running program's pages and threads are: nodestart-probe --pid=PID.
+// running program's pages and threads are: nodestart-probe --pid=PID. Or shows the machine's
+// nodes and the devices on each, or the node of one device, to choose a node by.
 //   nodestart-probe [--watch=S] [MIB [FILE]]
 //   nodestart-probe [--watch=S] --pid=PID       (options in any order)
+//   nodestart-probe --nodes
+//   nodestart-probe --node-of=DEVICE
 //     MIB      memory to write, 256 if not given
 //     FILE     gets the report too, for a console that is not at hand (a detached program)
 //     --pid    reports the program PID instead of memory of its own
 //     --watch  then reads the memory for S seconds (or watches PID), telling every half second
 //              where it runs, and where its pages are at the end
+//     --nodes  each node's processors, memory, distances and devices
+//     --node-of  the node of DEVICE alone (a PCI address, interface, block device, ...)
 // Prints the pages per node, the processor and node it started and ran on and, where the system
 // says, the processors it may use and its memory policy. Status 0 once it has measured, wherever
 // the pages are; 1 for a bad argument; 2 when the system could not tell or the report could not
@@ -26,6 +31,7 @@
 #endif
 
 #include "platform/memory_placement.h"
+#include "probe/machine_report.h"
 #include "probe/probe_size.h"
 #include "probe/program_report.h"
 #include "probe/report_failure.h"
@@ -107,12 +113,15 @@ struct ProbeArguments {
   std::uint64_t pid = 0;  // 0: the probe's own memory
   std::uint64_t mib = 256;
   std::vector<std::string> positional;  // MIB and FILE
+  bool nodes = false;
+  std::string node_of;  // empty: not asked
 };
 
 // The options in any order, then MIB and FILE in theirs; false for anything else.
 bool Parse(const std::vector<std::string>& arguments, ProbeArguments& parsed) {
   const std::string kWatch = "--watch=";
   const std::string kPid = "--pid=";
+  const std::string kNodeOf = "--node-of=";
   bool watch = false;
   bool pid = false;
   for (std::size_t i = 1; i < arguments.size(); ++i) {
@@ -123,11 +132,20 @@ bool Parse(const std::vector<std::string>& arguments, ProbeArguments& parsed) {
     } else if (argument.compare(0, kPid.size(), kPid) == 0 && !pid) {
       pid = ParseCount(argument.c_str() + kPid.size(), 0xFFFFFFFF, parsed.pid);
       if (!pid) return false;
+    } else if (argument == "--nodes" && !parsed.nodes) {
+      parsed.nodes = true;
+    } else if (argument.compare(0, kNodeOf.size(), kNodeOf) == 0 && parsed.node_of.empty()) {
+      parsed.node_of = argument.substr(kNodeOf.size());
+      if (parsed.node_of.empty()) return false;
     } else if (argument.compare(0, 2, "--") == 0) {
       return false;
     } else {
       parsed.positional.push_back(argument);
     }
+  }
+  // The machine's reports stand alone: they look at no memory and watch nothing.
+  if (parsed.nodes || !parsed.node_of.empty()) {
+    return arguments.size() == 2;
   }
   if (pid) return parsed.positional.empty();
   return parsed.positional.size() <= 2 &&
@@ -143,10 +161,14 @@ int Probe(const std::vector<std::string>& arguments) {
     static_cast<void>(
         std::fputs("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
                    "to 1048576, default 256; SECONDS 1 to 3600)\n"
-                   "       nodestart-probe [--watch=SECONDS] --pid=PID\n",
+                   "       nodestart-probe [--watch=SECONDS] --pid=PID\n"
+                   "       nodestart-probe --nodes\n"
+                   "       nodestart-probe --node-of=DEVICE\n",
                    stderr));
     return 1;
   }
+  if (parsed.nodes) return ReportMachine();
+  if (!parsed.node_of.empty()) return ReportNodeOf(parsed.node_of);
   const std::uint64_t watch_seconds = parsed.watch_seconds;
   const bool watch = watch_seconds > 0;
   const std::uint64_t mib = parsed.mib;

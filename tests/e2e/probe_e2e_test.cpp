@@ -79,6 +79,20 @@ TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
        2,
        "^nodestart-probe: open /proc/{pid}: process {pid} runs, but /proc hides it from this user "
        "\\(mounted with hidepid\\); run the probe as its user, or as root$"},
+      // The machine's nodes, and each device they list named back to its node.
+      {"", false,
+       "out=$($probe --nodes) && echo \"$out\" && echo \"$out\" | sed -nE 's/^(node ([0-9]+)|no "
+       "node) .*\\((.*)\\)$/x\\2 \\3/p' | tr -d , | while read node names; do for n in $names; "
+       "do [ \"x$($probe --node-of=$n 2>/dev/null)\" = $node ] || echo mismatch $n; done; done",
+       0,
+       "^nodestart-probe: [0-9]+ nodes? \\(\n^node 0 processors: [0-9]\n"
+       "^node 0 memory: [0-9.]+ [MG]iB, [0-9.]+ [MG]iB free$\n^node 0 distances: 10( "
+       "|$)\n!mismatch"},
+      {"", false, "$probe --node-of=lo; echo status $?; $probe --node-of=no-such-device", 2,
+       "^nodestart-probe: lo is on no PCI bus \\(a virtual device\\): it has no NUMA node$\n"
+       "^status 2$\n^nodestart-probe: no device no-such-device here: "},
+      {"", false, "$probe --nodes 5; echo status $?; $probe --node-of= --nodes", 1,
+       "^status 1$\n^ +nodestart-probe --nodes$"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);
@@ -104,8 +118,8 @@ TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
         "/bin/bash", {"-c",
                       "probe=$1 pid=$2; export probe pid; as() { if [ $(id -u) = 0 ]; then u=$1; "
                       "shift; setpriv --reuid=$u --regid=$u --clear-groups \"$@\"; else shift; "
-                      "\"$@\"; fi; }; export -f as; " +
-                          std::string(c.command) + " 2>&1",
+                      "\"$@\"; fi; }; export -f as; { " +
+                          std::string(c.command) + "\n} 2>&1",
                       "bash", BuiltProgram("nodestart-probe"), pid});
     EXPECT_EQ(result.exit_status, c.status) << result.output;
     std::istringstream patterns(c.lines);

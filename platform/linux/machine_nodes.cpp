@@ -1,0 +1,262 @@
+// The machine's nodes from /sys/devices/system/node, its PCI devices from /sys/bus/pci/devices
+// and the names users know them by from the class folders, each name traced to the PCI device
+// it sits on through the path its link resolves to.
+#include "platform/machine_nodes.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <utility>
+
+#include "platform/linux/kernel_lists.h"
+#include "platform/linux/sysfs_machine.h"
+
+namespace {
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+
+// "0000:3b:00.0" as sysfs writes a PCI address: a segment of 4 or more hex digits, bus, device
+// and function.
+bool IsPciAddress(const std::string& text) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos || colon < 4 || text.size() != colon + 8) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t after = i - colon;  // wraps within the segment, which has no separator
+    const char separator = after == 0 || after == 3 ? ':' : after == 6 ? '.' : '\0';
+    if (separator != '\0' ? text[i] != separator : !IsHex(text[i])) return false;
+  }
+  return text.back() <= '7';  // a function is 0 to 7
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The PCI device a sysfs path lies under: the last component that is a PCI address, as devices
+// behind bridges lie below them. Empty for a device on no PCI bus (virtual, platform).
+std::string PciDeviceOf(const std::string& path) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return {};
+  const std::string real = resolved;
+  std::free(resolved);
+  std::string address;
+  for (std::size_t start = 0; start < real.size();) {
+    const std::size_t end = std::min(real.find('/', start), real.size());
+    const std::string component = real.substr(start, end - start);
+    if (IsPciAddress(component)) address = component;
+    start = end + 1;
+  }
+  return address;
+}
+
+// The entries of a folder, in the order people count: "eth2" before "eth10".
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return names;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::size_t a_digits = a.find_first_of("0123456789");
+    const std::size_t b_digits = b.find_first_of("0123456789");
+    if (a.compare(0, a_digits, b, 0, b_digits) != 0 || a_digits == std::string::npos ||
+        b_digits == std::string::npos) {
+      return a < b;
+    }
+    const unsigned long a_number = std::strtoul(a.c_str() + a_digits, nullptr, 10);
+    const unsigned long b_number = std::strtoul(b.c_str() + b_digits, nullptr, 10);
+    return a_number != b_number ? a_number < b_number : a < b;
+  });
+  return names;
+}
+
+// The node sysfs gives a device: -1 where it gives none or no such file.
+int NodeOf(const std::string& sys, const std::string& address) {
+  std::string text;
+  if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text)) return -1;
+  char* end = nullptr;
+  const long node = std::strtol(text.c_str(), &end, 10);
+  return end == text.c_str() || node < 0 || node > 0xFFFF ? -1 : static_cast<int>(node);
+}
+
+unsigned long HexOf(const std::string& sys, const std::string& address, const char* file) {
+  std::string text;
+  if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/" + file, text)) return 0;
+  return std::strtoul(text.c_str(), nullptr, 16);
+}
+
+// "Node 0 MemTotal:  1016284 kB": the bytes after `key`.
+bool MeminfoBytes(const std::string& meminfo, const char* key, std::uint64_t& bytes) {
+  const std::size_t at = meminfo.find(key);
+  if (at == std::string::npos) return false;
+  bytes = std::strtoull(meminfo.c_str() + at + std::strlen(key), nullptr, 10) * 1024;
+  return true;
+}
+
+// Names every device it can from the database: "Intel Corporation 82574L Gigabit Network
+// Connection", or the vendor's name alone where the database lacks the device. Read line by
+// line up to the classes that follow the vendors: the file is over a megabyte.
+void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devices) {
+  std::FILE* file = pci_ids.empty() ? nullptr : std::fopen(pci_ids.c_str(), "re");
+  if (file == nullptr) return;
+  std::map<unsigned long, std::string> vendors;
+  std::map<std::pair<unsigned long, unsigned long>, std::string> names;
+  for (const MachineDevice& device : devices) vendors[device.vendor];
+  unsigned long vendor = 0;
+  bool wanted = false;
+  char line[512];
+  while (std::fgets(line, sizeof line, file) != nullptr && std::strncmp(line, "C ", 2) != 0) {
+    std::string text = line;
+    text.resize(text.find_last_not_of("\r\n") + 1);
+    const bool device_line = text[0] == '\t' && text[1] != '\t';
+    const std::size_t id_at = device_line ? 1 : 0;
+    if (text.size() < id_at + 7 || text.compare(id_at + 4, 2, "  ") != 0) continue;
+    const unsigned long id = std::strtoul(text.substr(id_at, 4).c_str(), nullptr, 16);
+    if (!device_line && text[0] != '\t' && text[0] != '#') {
+      vendor = id;
+      wanted = vendors.count(id) != 0;
+      if (wanted) vendors[id] = text.substr(6);
+    } else if (device_line && wanted) {
+      names[{vendor, id}] = text.substr(7);
+    }
+  }
+  std::fclose(file);
+  for (MachineDevice& device : devices) {
+    const std::string& vendor_name = vendors[device.vendor];
+    const auto named = names.find({device.vendor, device.device});
+    if (named != names.end()) {
+      device.name = vendor_name + " " + named->second;
+    } else if (!vendor_name.empty()) {
+      char id[16];
+      std::snprintf(id, sizeof id, "%04x", device.device);
+      device.name = vendor_name + ", device " + id;
+    }
+  }
+}
+
+// The class folders whose names users know a device by; DRM's connectors ("card0-HDMI-A-1")
+// are parts of a card, not names for it.
+constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/drm/",
+                                          "/class/infiniband/"};
+
+}  // namespace
+
+bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine& machine,
+                     PlacementFailure& failure) {
+  machine = {};
+  const std::string nodes_folder = sys + "/devices/system/node";
+  std::string online;
+  if (!ReadFirstLine(nodes_folder + "/online", online)) {
+    failure = {"read " + nodes_folder + "/online",
+               std::string(std::strerror(errno)) +
+                   (errno == ENOENT ? " (a kernel built without NUMA shows no nodes)" : "")};
+    return false;
+  }
+  for (const unsigned long number : NumberList(online, 0xFFFF)) {
+    MachineNode node;
+    node.number = number;
+    const std::string folder = nodes_folder + "/node" + std::to_string(number);
+    ReadFirstLine(folder + "/cpulist", node.processors);
+    std::string meminfo;
+    if (ReadWholeFile(folder + "/meminfo", meminfo)) {
+      node.total_told = MeminfoBytes(meminfo, "MemTotal:", node.total_bytes);
+      node.free_told = MeminfoBytes(meminfo, "MemFree:", node.free_bytes);
+    }
+    std::string row;
+    if (ReadFirstLine(folder + "/distance", row)) {
+      char* end = nullptr;
+      for (const char* at = row.c_str();; at = end) {
+        const unsigned long distance = std::strtoul(at, &end, 10);
+        if (end == at) break;
+        node.distances.push_back(distance);
+      }
+    }
+    machine.nodes.push_back(node);
+  }
+  std::map<std::string, std::size_t> by_address;
+  for (const std::string& address : Entries(sys + "/bus/pci/devices")) {
+    if (!IsPciAddress(address)) continue;
+    MachineDevice device;
+    device.address = address;
+    device.class_code = static_cast<std::uint32_t>(HexOf(sys, address, "class"));
+    device.vendor = static_cast<std::uint16_t>(HexOf(sys, address, "vendor"));
+    device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
+    device.node = NodeOf(sys, address);
+    by_address[address] = machine.devices.size();
+    machine.devices.push_back(device);
+  }
+  for (const char* naming : kNamingClasses) {
+    for (const std::string& name : Entries(sys + naming)) {
+      if (std::strcmp(naming, "/class/drm/") == 0 && name.find('-') != std::string::npos) continue;
+      const auto device = by_address.find(PciDeviceOf(sys + naming + name));
+      if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
+    }
+  }
+  NameFromPciIds(pci_ids, machine.devices);
+  return true;
+}
+
+bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDevice& found,
+                       PlacementFailure& failure) {
+  found = {};
+  std::string path;
+  const std::string address = Lower(name.size() == 7 ? "0000:" + name : name);
+  struct stat status {};
+  if (IsPciAddress(address)) {
+    path = sys + "/bus/pci/devices/" + address;
+  } else if (name[0] == '/') {
+    // A device file, by the numbers sysfs lists devices under: any link to it will do
+    // (/dev/disk/by-id/...).
+    if (stat(name.c_str(), &status) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR) return true;
+      failure = {"stat " + name, std::strerror(errno)};
+      return false;
+    }
+    if (!S_ISBLK(status.st_mode) && !S_ISCHR(status.st_mode)) return true;
+    path = sys + (S_ISBLK(status.st_mode) ? "/dev/block/" : "/dev/char/") +
+           std::to_string(major(status.st_rdev)) + ":" + std::to_string(minor(status.st_rdev));
+  } else if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
+    return true;
+  } else {
+    for (const char* folder :
+         {"/class/net/", "/class/block/", "/class/drm/", "/class/infiniband/"}) {
+      if (lstat((sys + folder + name).c_str(), &status) == 0) {
+        path = sys + folder + name;
+        break;
+      }
+    }
+  }
+  if (path.empty() || lstat(path.c_str(), &status) != 0) return true;
+  found.known = true;
+  found.address = PciDeviceOf(path);
+  if (!found.address.empty()) found.node = NodeOf(sys, found.address);
+  return true;
+}
+
+bool LookAtMachine(Machine& machine, PlacementFailure& failure) {
+  std::string pci_ids;
+  for (const char* file : kPciIdsFiles) {
+    if (access(file, R_OK) == 0) {
+      pci_ids = file;
+      break;
+    }
+  }
+  return LookAtMachineIn("/sys", pci_ids, machine, failure);
+}
+
+bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure) {
+  return FindNamedDeviceIn("/sys", name, found, failure);
+}

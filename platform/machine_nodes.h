@@ -1,0 +1,58 @@
+// The machine's NUMA nodes and the PCI devices on them, as the system tells them: what a user
+// needs to choose a node, and the node of a device at hand.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/memory_placement.h"
+
+struct MachineNode {
+  unsigned long number = 0;
+  // As the system numbers them: "0-3,8" on Linux, "0:0-63, 1:0-7" (group:number) on Windows;
+  // empty: none.
+  std::string processors;
+  bool total_told = false;  // whether the system says how much memory the node has
+  std::uint64_t total_bytes = 0;
+  bool free_told = false;
+  std::uint64_t free_bytes = 0;
+  // To each node of the machine's list in turn; empty where the system does not say.
+  std::vector<unsigned long> distances;
+};
+
+struct MachineDevice {
+  // Where it sits on the bus: "0000:3b:00.0" on Linux, "3b:00.0" on Windows (which gives no
+  // segment).
+  std::string address;
+  std::uint32_t class_code = 0;  // PCI's, 0xCCSSPP: 0x020000 an Ethernet controller
+  std::uint16_t vendor = 0;
+  std::uint16_t device = 0;
+  std::string name;  // the system's own for it, else empty
+  // The names a user knows it by, in the system's order: interfaces ("eth1", "Ethernet 2"),
+  // block devices ("nvme0n1", "PhysicalDrive1"), DRM nodes ("card0", "renderD128"), RDMA
+  // devices ("mlx5_0").
+  std::vector<std::string> names;
+  int node = -1;  // -1: the firmware gives none
+};
+
+struct Machine {
+  std::vector<MachineNode> nodes;      // in the system's order
+  std::vector<MachineDevice> devices;  // every PCI device, in bus order
+};
+
+// The machine's nodes and PCI devices. False, with the call and the reason, where the system
+// cannot tell.
+bool LookAtMachine(Machine& machine, PlacementFailure& failure);
+
+// The device a user named: a PCI address ("0000:3b:00.0" or "3b:00.0"), an interface, a block
+// device ("nvme0n1", "/dev/nvme0n1"), a DRM node, an RDMA device; on Windows an adapter's name or
+// a physical drive ("PhysicalDrive1", "\\.\PhysicalDrive1").
+struct NamedDevice {
+  bool known = false;   // the system has such a device
+  std::string address;  // the PCI device it is or sits on; empty: it is on no PCI bus
+  int node = -1;        // -1: the firmware gives none
+};
+
+// False, with the call and the reason, where the system could not be asked.
+bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure);

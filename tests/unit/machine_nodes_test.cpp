@@ -1,0 +1,152 @@
+// The machine as a sysfs tree describes it, and what the probe says of it: a tree laid out as
+// the kernel lays it out, its devices behind bridges and virtio, with the links users name
+// devices by.
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/linux/sysfs_machine.h"
+#include "probe/machine_text.h"
+#include "support/scratch_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Nodes 0 (processors, memory, distances), 1 (no processors, no memory) and 2 (processors; no
+// memory or distance files); a network card on node 0 behind which its interface sits, an NVMe
+// drive behind a bridge on node 1, a display the firmware gives no node, an accelerator on a
+// node the machine does not list, and the loopback interface on no bus.
+void WriteMachine(const fs::path& sys) {
+  const fs::path nodes = sys / "devices/system/node";
+  const char* const rows[] = {"10 20 20", "20 10 20", nullptr};
+  const char* const cpus[] = {"0-1", "", "2-3"};
+  const char* const memory[] = {"2097152", "0", nullptr};
+  for (int node = 0; node < 3; ++node) {
+    const fs::path folder = nodes / ("node" + std::to_string(node));
+    fs::create_directories(folder);
+    std::ofstream(folder / "cpulist") << cpus[node] << "\n";
+    if (rows[node] != nullptr) std::ofstream(folder / "distance") << rows[node] << "\n";
+    if (memory[node] != nullptr) {
+      std::ofstream(folder / "meminfo")
+          << "Node " << node << " MemTotal:  " << memory[node] << " kB\nNode " << node
+          << " MemFree:  " << (node == 0 ? "1048576" : "0") << " kB\n";
+    }
+  }
+  std::ofstream(nodes / "online") << "0-2\n";
+  const fs::path root = sys / "devices/pci0000:00";
+  const struct {
+    const char* path;  // under the root bus
+    const char* class_code;
+    const char* ids;
+    const char* node;
+    const char* names;  // class folder and the path below the device, each
+  } devices[] = {
+      {"0000:00:01.0", "0x060400", "8086 7191", "1", ""},
+      {"0000:00:01.0/0000:01:00.0", "0x010802", "1b36 0010", "1",
+       "block/nvme0n1:nvme/nvme0/nvme0n1 class/block/nvme0n1p1:nvme/nvme0/nvme0n1/nvme0n1p1"},
+      {"0000:00:02.0", "0x030000", "1234 1111", "-1",
+       "class/drm/card0:drm/card0 class/drm/card0-HDMI-A-1:drm/card0/card0-HDMI-A-1 "
+       "class/drm/renderD128:drm/renderD128"},
+      {"0000:00:03.0", "0x020000", "8086 100e", "0", "class/net/eth0:virtio2/net/eth0"},
+      {"0000:00:04.0", "0x120000", "10de 20b0", "5", ""},
+  };
+  fs::create_directories(sys / "bus/pci/devices");
+  for (const auto& device : devices) {
+    const fs::path folder = root / device.path;
+    fs::create_directories(folder);
+    std::ofstream(folder / "class") << device.class_code << "\n";
+    std::ofstream(folder / "vendor") << "0x" << std::string(device.ids, 4) << "\n";
+    std::ofstream(folder / "device") << "0x" << std::string(device.ids + 5) << "\n";
+    std::ofstream(folder / "numa_node") << device.node << "\n";
+    fs::create_directory_symlink(folder, sys / "bus/pci/devices" / folder.filename());
+    std::istringstream names(device.names);
+    for (std::string name; names >> name;) {
+      const std::string link = name.substr(0, name.find(':'));
+      fs::create_directories(folder / name.substr(link.size() + 1));
+      fs::create_directories((sys / link).parent_path());
+      fs::create_directory_symlink(folder / name.substr(link.size() + 1), sys / link);
+    }
+  }
+  fs::create_directories(sys / "devices/virtual/net/lo");
+  fs::create_directory_symlink(sys / "devices/virtual/net/lo", sys / "class/net/lo");
+  fs::create_directories(sys / "devices/virtual/mem/null");
+  fs::create_directories(sys / "dev/char");
+  fs::create_directory_symlink(sys / "devices/virtual/mem/null", sys / "dev/char/1:3");
+}
+
+TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
+  const ScratchFolder scratch;
+  WriteMachine(scratch.path() / "sys");
+  std::ofstream(scratch.path() / "pci.ids")
+      << "# vendors, devices and their subsystems\n8086  Intel Corporation\n"
+         "\t100e  82540EM Gigabit Ethernet Controller\n\t\t8086 001e  PRO/1000 MT Mobile\n"
+         "1b36  Red Hat, Inc.\n\t0011  PVPanic device\nC 02  Network controller\n"
+         "\t00  Ethernet controller\n";
+  Machine machine;
+  PlacementFailure failure;
+  ASSERT_TRUE(LookAtMachineIn(scratch.path() / "sys", scratch.path() / "pci.ids", machine, failure))
+      << failure.reason;
+  EXPECT_EQ(MachineText(machine),
+            "nodestart-probe: 3 nodes (0-2)\n"
+            "node 0 processors: 0-1\n"
+            "node 0 memory: 2.0 GiB, 1.0 GiB free\n"
+            "node 0 distances: 10 20 20\n"
+            "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
+            "(eth0)\n"
+            "node 1 processors: none\n"
+            "node 1 memory: none\n"
+            "node 1 distances: 20 10 20\n"
+            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (nvme0n1)\n"
+            "node 2 processors: 2-3\n"
+            "node 2 memory: not given by the system\n"
+            "node 2 distances: not given by the system\n"
+            "node 5 accelerator 0000:00:04.0: 10de:20b0\n"
+            "no node display 0000:00:02.0: 1234:1111 (card0, renderD128)\n");
+  ASSERT_FALSE(LookAtMachineIn(scratch.path() / "none", "", machine, failure));
+  EXPECT_EQ(failure.reason,
+            "No such file or directory (a kernel built without NUMA shows no nodes)");
+}
+
+TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
+  const ScratchFolder scratch;
+  WriteMachine(scratch.path());
+  const struct {
+    const char* name;
+    bool printed;  // on standard output, as the node alone
+    const char* text;
+  } cases[] = {
+      {"0000:01:00.0", true, "1\n"},
+      {"01:00.0", true, "1\n"},
+      {"00:03.0", true, "0\n"},
+      {"eth0", true, "0\n"},
+      {"nvme0n1p1", true, "1\n"},
+      {"renderD128", false,
+       "renderD128 (PCI 0000:00:02.0) has no NUMA node: the firmware gives it none"},
+      {"lo", false, "lo is on no PCI bus (a virtual device): it has no NUMA node"},
+      {"/dev/null", false, "/dev/null is on no PCI bus (a virtual device): it has no NUMA node"},
+      {"eth9", false,
+       "no device eth9 here: not a PCI address, network interface, block device, DRM device or "
+       "RDMA device this system knows"},
+      {"0000:09:00.0", false,
+       "no device 0000:09:00.0 here: not a PCI address, network interface, "
+       "block device, DRM device or RDMA device this system knows"},
+      {"../block/nvme0n1", false,
+       "no device ../block/nvme0n1 here: not a PCI address, network "
+       "interface, block device, DRM device or RDMA device this system knows"},
+      {"/tmp", false,
+       "no device /tmp here: not a PCI address, network interface, block device, "
+       "DRM device or RDMA device this system knows"},
+  };
+  for (const auto& c : cases) {
+    NamedDevice found;
+    PlacementFailure failure;
+    ASSERT_TRUE(FindNamedDeviceIn(scratch.path(), c.name, found, failure)) << c.name;
+    std::string text;
+    EXPECT_EQ(NodeOfText(c.name, found, text), c.printed) << c.name;
+    EXPECT_EQ(text, c.text) << c.name;
+  }
+}
+
+}  // namespace
