@@ -41,6 +41,11 @@ else()
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME nodestart)
+  # One file completes both programs; bash-completion loads it by the name of either.
+  foreach(program nodestart nodestart-probe)
+    install(FILES packaging/bash-completion/nodestart
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
+  endforeach()
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -67,8 +72,9 @@ else()
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_AUTOREQPROV OFF)
   set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
-  # The system owns the manual's folders.
-  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1)
+  # The system owns the manual's and bash-completion's folders.
+  set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1
+      /usr/share/bash-completion /usr/share/bash-completion/completions)
   set(CPACK_RPM_CHANGELOG_FILE ${generated}/rpm-changelog)
   set(docdir /usr/${CMAKE_INSTALL_DOCDIR})
   set(CPACK_RPM_USER_FILELIST "%license ${docdir}/copyright" "%doc ${docdir}/README.md"

@@ -10,7 +10,7 @@
 set -eu
 
 linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db
-  openmpi-bin rpm rpmlint slurm-wlm munge gnupg gpgv sqv openssl make procps python3"
+  openmpi-bin rpm rpmlint slurm-wlm munge gnupg gpgv sqv openssl make procps python3 bash-completion"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip
   osslsigncode"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"

@@ -108,6 +108,26 @@ else
   out=$("$probe" --pid="$child" 2>&1) || status=$?
   [ "$status" = 2 ] && printf '%s\n' "$out" | grep -q ": no process $child is running " ||
     fail "probe --pid of an ended program: status $status: $out"
+  # Completion where bash-completion looks for it: the nodes, the program and then its own
+  # completion, the probe's options, and for --node-of each device --nodes names, no virtual one.
+  completes() {  # completes WORDS...: what bash offers for the last word, one a line
+    XDG_DATA_DIRS=$scratch/root/usr/share PATH=$scratch/root/usr/bin:$PATH bash -c '
+      . /usr/share/bash-completion/bash_completion
+      line=$(printf "%s " "$@") && line=${line% } && line=${line// = /=}
+      COMP_WORDS=("$@") COMP_CWORD=$(($# - 1)) COMP_LINE=$line COMP_POINT=${#line}
+      __load_completion "$1" && $(complete -p "$1" | sed "s/.* -F \([^ ]*\) .*/\1/") &&
+        printf "%s\n" "${COMPREPLY[@]}"' completes "$@" 2>/dev/null
+  }
+  nodes=$(ls /sys/devices/system/node | sed -n 's/^node//p' | sort)
+  [ "$(completes nodestart "" | sort)" = "$nodes" ] || fail "completion of NODE: $(completes nodestart "")"
+  [ "$(completes nodestart 0 nodestart-pr)" = nodestart-probe ] &&
+    [ "$(completes nodestart 0 nodestart-probe --no)" = "$(printf -- '--nodes\n--node-of=')" ] ||
+    fail "completion of the program and its options: $(completes nodestart 0 nodestart-probe --no)"
+  offered=$(completes nodestart-probe --node-of = "")
+  for device in $("$probe" --nodes | sed -n '2,$ s/.*(\(.*\))$/\1/p' | tr -d ,) lo; do
+    [ "$(printf '%s\n' "$offered" | grep -cx "$device")" = "$([ "$device" = lo ] && echo 0 || echo 1)" ] ||
+      fail "completion of --node-of= offers $(printf "%s\n" "$offered" | tr "\n" " "), wrongly for $device"
+  done
   # A report that cannot be written says why.
   status=0
   out=$("$probe" 1 2>&1 >/dev/full) || status=$?
