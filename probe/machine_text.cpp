@@ -91,9 +91,9 @@ std::string MachineText(const Machine& machine) {
   };
   for (const MachineNode& node : machine.nodes) {
     const std::string prefix = "node " + std::to_string(node.number) + " ";
-    text += prefix + "processors: " + (node.processors.empty() ? "none" : node.processors) + "\n" +
-            prefix + "memory: " + MemoryText(node) + "\n" + prefix +
-            "distances: " + DistancesText(node) + "\n";
+    text += prefix + "processors: " + (node.processors.empty() ? "none" : node.processors) + "\n";
+    text += prefix + "memory: " + MemoryText(node) + "\n";
+    text += prefix + "distances: " + DistancesText(node) + "\n";
     block(static_cast<int>(node.number), prefix);
   }
   // Nodes a device names that the machine does not list, then none.

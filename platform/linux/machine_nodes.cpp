@@ -133,7 +133,7 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
       names[{vendor, id}] = text.substr(7);
     }
   }
-  std::fclose(file);
+  static_cast<void>(std::fclose(file));  // read only: nothing to lose
   for (MachineDevice& device : devices) {
     const std::string& vendor_name = vendors[device.vendor];
     const auto named = names.find({device.vendor, device.device});
@@ -141,7 +141,7 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
       device.name = vendor_name + " " + named->second;
     } else if (!vendor_name.empty()) {
       char id[16];
-      std::snprintf(id, sizeof id, "%04x", device.device);
+      static_cast<void>(std::snprintf(id, sizeof id, "%04x", device.device));
       device.name = vendor_name + ", device " + id;
     }
   }
@@ -199,9 +199,10 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
     machine.devices.push_back(device);
   }
   for (const char* naming : kNamingClasses) {
-    for (const std::string& name : Entries(sys + naming)) {
+    const std::string folder = sys + naming;
+    for (const std::string& name : Entries(folder)) {
       if (std::strcmp(naming, "/class/drm/") == 0 && name.find('-') != std::string::npos) continue;
-      const auto device = by_address.find(PciDeviceOf(sys + naming + name));
+      const auto device = by_address.find(PciDeviceOf(folder + name));
       if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
     }
   }
@@ -217,7 +218,7 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   struct stat status {};
   if (IsPciAddress(address)) {
     path = sys + "/bus/pci/devices/" + address;
-  } else if (name[0] == '/') {
+  } else if (!name.empty() && name[0] == '/') {
     // A device file, by the numbers sysfs lists devices under: any link to it will do
     // (/dev/disk/by-id/...).
     if (stat(name.c_str(), &status) != 0) {
@@ -233,10 +234,10 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   } else {
     for (const char* folder :
          {"/class/net/", "/class/block/", "/class/drm/", "/class/infiniband/"}) {
-      if (lstat((sys + folder + name).c_str(), &status) == 0) {
-        path = sys + folder + name;
-        break;
-      }
+      path = sys + folder;
+      path += name;
+      if (lstat(path.c_str(), &status) == 0) break;
+      path.clear();
     }
   }
   if (path.empty() || lstat(path.c_str(), &status) != 0) return true;
