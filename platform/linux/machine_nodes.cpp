@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <tuple>
 #include <utility>
 
 #include "platform/linux/kernel_lists.h"
@@ -69,17 +70,14 @@ std::vector<std::string> Entries(const std::string& folder) {
     if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
   }
   closedir(dir);
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    const std::size_t a_digits = a.find_first_of("0123456789");
-    const std::size_t b_digits = b.find_first_of("0123456789");
-    if (a.compare(0, a_digits, b, 0, b_digits) != 0 || a_digits == std::string::npos ||
-        b_digits == std::string::npos) {
-      return a < b;
-    }
-    const unsigned long a_number = std::strtoul(a.c_str() + a_digits, nullptr, 10);
-    const unsigned long b_number = std::strtoul(b.c_str() + b_digits, nullptr, 10);
-    return a_number != b_number ? a_number < b_number : a < b;
-  });
+  // By the letters before the first digit, then the number they begin, then whole.
+  const auto key = [](const std::string& name) {
+    const std::size_t digits = std::min(name.find_first_of("0123456789"), name.size());
+    return std::make_tuple(name.substr(0, digits), std::strtoul(name.c_str() + digits, nullptr, 10),
+                           name);
+  };
+  std::sort(names.begin(), names.end(),
+            [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
   return names;
 }
 
