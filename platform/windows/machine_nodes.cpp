@@ -1,0 +1,390 @@
+// The machine's nodes from kernel32's NUMA calls, its PCI devices from SetupAPI's list of what the
+// PCI bus enumerated, and the names users know them by: network adapters' names from
+// GetAdaptersAddresses, matched through the adapter's interface GUID in its driver key, and
+// physical drives, each traced up the device tree to the PCI device it sits on.
+#include "platform/machine_nodes.h"
+
+#include <windows.h>
+#include <winsock2.h>
+// After windows.h, before the rest: the property keys and the disk interface's GUID are defined
+// here rather than sought in a library.
+#include <initguid.h>
+// After initguid.h.
+#include <cfgmgr32.h>
+#include <devpkey.h>
+#include <iphlpapi.h>
+#include <setupapi.h>
+#include <winioctl.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/windows/system_text.h"
+
+namespace {
+
+bool Fail(const char* call, PlacementFailure& failure) {
+  failure = {call, SystemText(GetLastError())};
+  return false;
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 1) return {};
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
+  bytes.pop_back();
+  return bytes;
+}
+
+std::wstring Wide(const std::string& text) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+  if (size <= 1) return {};
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], size);
+  wide.pop_back();
+  return wide;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// As Windows compares the names of files and adapters: case folded, not by locale.
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+constexpr unsigned kGroupBits = sizeof(KAFFINITY) * 8;
+
+// "0:0-63, 1:0-7": the runs of processors in each group.
+std::string ProcessorsText(std::vector<GROUP_AFFINITY> masks) {
+  std::sort(masks.begin(), masks.end(),
+            [](const GROUP_AFFINITY& a, const GROUP_AFFINITY& b) { return a.Group < b.Group; });
+  const auto has = [](const GROUP_AFFINITY& mask, unsigned bit) {
+    return bit < kGroupBits && ((mask.Mask >> bit) & 1) != 0;
+  };
+  std::string text;
+  for (const GROUP_AFFINITY& mask : masks) {
+    for (unsigned first = 0; first < kGroupBits; ++first) {
+      if (!has(mask, first)) continue;
+      unsigned last = first;
+      while (has(mask, last + 1)) ++last;
+      text += (text.empty() ? "" : ", ") + std::to_string(mask.Group) + ":" +
+              std::to_string(first) + (last != first ? "-" + std::to_string(last) : "");
+      first = last;
+    }
+  }
+  return text;
+}
+
+// Windows 10 build 20348 and later split a large node across groups and give all of them only
+// through this call; older systems (and Wine) lack it, and there a node lies in one group.
+using ProcessorMasksCall = BOOL(WINAPI*)(USHORT, PGROUP_AFFINITY, USHORT, PUSHORT);
+
+bool LookAtNodes(std::vector<MachineNode>& nodes, PlacementFailure& failure) {
+  ULONG highest = 0;
+  if (!GetNumaHighestNodeNumber(&highest)) return Fail("GetNumaHighestNodeNumber", failure);
+  const auto masks_call = reinterpret_cast<ProcessorMasksCall>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetNumaNodeProcessorMask2")));
+  for (ULONG number = 0; number <= highest && number <= 0xFFFF; ++number) {
+    const auto node_number = static_cast<USHORT>(number);
+    std::vector<GROUP_AFFINITY> masks(std::max<WORD>(GetMaximumProcessorGroupCount(), 1));
+    USHORT count = 1;
+    BOOL told = FALSE;
+    if (masks_call == nullptr) {
+      told = GetNumaNodeProcessorMaskEx(node_number, masks.data());
+    } else {
+      for (;;) {
+        told = masks_call(node_number, masks.data(), static_cast<USHORT>(masks.size()), &count);
+        if (told || GetLastError() != ERROR_INSUFFICIENT_BUFFER || count <= masks.size()) break;
+        masks.resize(count);
+      }
+    }
+    // A number below the highest that no node has.
+    if (!told && GetLastError() == ERROR_INVALID_PARAMETER) continue;
+    if (!told) {
+      return Fail(
+          masks_call != nullptr ? "GetNumaNodeProcessorMask2" : "GetNumaNodeProcessorMaskEx",
+          failure);
+    }
+    masks.resize(std::min<std::size_t>(count, masks.size()));
+    MachineNode node;
+    node.number = number;
+    node.processors = ProcessorsText(masks);
+    ULONGLONG free_bytes = 0;
+    node.free_told = GetNumaAvailableMemoryNodeEx(node_number, &free_bytes) != FALSE;
+    node.free_bytes = node.free_told ? free_bytes : 0;
+    nodes.push_back(node);
+  }
+  return true;
+}
+
+// A device information set, destroyed with its holder.
+struct DeviceList {
+  HDEVINFO set;
+  ~DeviceList() {
+    if (set != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set);
+  }
+};
+
+bool NumberProperty(HDEVINFO set, SP_DEVINFO_DATA& info, const DEVPROPKEY& key, UINT32& value) {
+  DEVPROPTYPE type = 0;
+  return SetupDiGetDevicePropertyW(set, &info, &key, &type, reinterpret_cast<PBYTE>(&value),
+                                   sizeof value, nullptr, 0) &&
+         type == DEVPROP_TYPE_UINT32;
+}
+
+// A text, or a list of texts each ended by a null; empty where the device has none.
+std::wstring TextProperty(HDEVINFO set, SP_DEVINFO_DATA& info, const DEVPROPKEY& key) {
+  DEVPROPTYPE type = 0;
+  DWORD size = 0;
+  SetupDiGetDevicePropertyW(set, &info, &key, &type, nullptr, 0, &size, 0);
+  std::wstring text(size / sizeof(wchar_t), L'\0');
+  if (text.empty() ||
+      !SetupDiGetDevicePropertyW(set, &info, &key, &type, reinterpret_cast<PBYTE>(&text[0]),
+                                 static_cast<DWORD>(text.size() * sizeof(wchar_t)), nullptr, 0) ||
+      (type != DEVPROP_TYPE_STRING && type != DEVPROP_TYPE_STRING_LIST)) {
+    return {};
+  }
+  text.resize(text.find_last_not_of(L'\0') + 1);
+  return text;
+}
+
+// The ids in "PCI\VEN_8086&DEV_1572&CC_020000": "CC_0200" gives class and subclass alone.
+void ReadHardwareIds(const std::wstring& ids, MachineDevice& device) {
+  bool full_class = false;
+  std::size_t start = 0;
+  while (start < ids.size()) {
+    const std::size_t end =
+        std::min(ids.find_first_of(std::wstring(L"\\&\0", 3), start), ids.size());
+    const std::wstring token = ids.substr(start, end - start);
+    start = end + 1;
+    const std::size_t digits_at = token.find(L'_') + 1;
+    const std::size_t digits = token.size() - digits_at;
+    if (digits_at == 0 ||
+        token.find_first_not_of(L"0123456789abcdefABCDEF", digits_at) != std::wstring::npos) {
+      continue;
+    }
+    const auto value =
+        static_cast<std::uint32_t>(std::wcstoul(token.c_str() + digits_at, nullptr, 16));
+    const std::wstring key = token.substr(0, digits_at);
+    if (key == L"VEN_" && digits == 4) device.vendor = static_cast<std::uint16_t>(value);
+    if (key == L"DEV_" && digits == 4) device.device = static_cast<std::uint16_t>(value);
+    if (key == L"CC_" && digits == 6) device.class_code = value;
+    if (key == L"CC_" && digits == 4 && !full_class) device.class_code = value << 8;
+    full_class = full_class || (key == L"CC_" && digits == 6);
+  }
+}
+
+// The interface GUID a network adapter's driver key holds, which GetAdaptersAddresses names the
+// adapter by; empty for the rest.
+std::string AdapterGuid(HDEVINFO set, SP_DEVINFO_DATA& info) {
+  const HKEY key =
+      SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_QUERY_VALUE);
+  if (key == INVALID_HANDLE_VALUE) return {};
+  wchar_t guid[64] = {};
+  DWORD type = 0;
+  // The last null stays, in case the value lacks it.
+  auto size = static_cast<DWORD>(sizeof guid - sizeof guid[0]);
+  const LONG read = RegQueryValueExW(key, L"NetCfgInstanceId", nullptr, &type,
+                                     reinterpret_cast<LPBYTE>(guid), &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS && type == REG_SZ ? Lower(Utf8(guid)) : std::string();
+}
+
+std::wstring DeviceId(DEVINST node) {
+  wchar_t id[MAX_DEVICE_ID_LEN + 1] = {};
+  return CM_Get_Device_IDW(node, id, MAX_DEVICE_ID_LEN + 1, 0) == CR_SUCCESS ? id : L"";
+}
+
+// A PCI device and what names it: its instance id, and its adapter's interface GUID.
+struct PciDevice {
+  MachineDevice device;
+  std::wstring instance;
+  std::string adapter;
+};
+
+bool LookAtPci(std::vector<PciDevice>& found, PlacementFailure& failure) {
+  const DeviceList list{
+      SetupDiGetClassDevsW(nullptr, L"PCI", nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES)};
+  if (list.set == INVALID_HANDLE_VALUE) return Fail("SetupDiGetClassDevsW", failure);
+  SP_DEVINFO_DATA info = {};
+  info.cbSize = sizeof info;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(list.set, index, &info); ++index) {
+    PciDevice pci;
+    MachineDevice& device = pci.device;
+    UINT32 bus = 0;
+    UINT32 address = 0;
+    if (NumberProperty(list.set, info, DEVPKEY_Device_BusNumber, bus) &&
+        NumberProperty(list.set, info, DEVPKEY_Device_Address, address)) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%02x:%02x.%x", bus, address >> 16, address & 0xFFFF);
+      device.address = text;
+    }
+    UINT32 node = 0;
+    if (NumberProperty(list.set, info, DEVPKEY_Device_Numa_Node, node) && node <= 0xFFFF) {
+      device.node = static_cast<int>(node);
+    }
+    ReadHardwareIds(TextProperty(list.set, info, DEVPKEY_Device_HardwareIds), device);
+    std::wstring name = TextProperty(list.set, info, DEVPKEY_Device_FriendlyName);
+    if (name.empty()) name = TextProperty(list.set, info, DEVPKEY_Device_DeviceDesc);
+    device.name = Utf8(name.c_str());
+    pci.instance = DeviceId(info.DevInst);
+    pci.adapter = AdapterGuid(list.set, info);
+    found.push_back(pci);
+  }
+  if (GetLastError() != ERROR_NO_MORE_ITEMS) return Fail("SetupDiEnumDeviceInfo", failure);
+  return true;
+}
+
+// Each adapter's interface GUID (lower case) and name; none where the system cannot list them.
+std::vector<std::pair<std::string, std::string>> Adapters() {
+  std::vector<std::pair<std::string, std::string>> adapters;
+  constexpr ULONG kOnlyNames = GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST |
+                               GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER;
+  std::vector<IP_ADAPTER_ADDRESSES> buffer;
+  ULONG size = 16 * 1024;
+  ULONG result = ERROR_BUFFER_OVERFLOW;
+  // The list may grow between the question of its size and the reading of it.
+  for (int attempt = 0; attempt < 3 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
+    buffer.resize(size / sizeof buffer[0] + 1);
+    size = static_cast<ULONG>(buffer.size() * sizeof buffer[0]);
+    result = GetAdaptersAddresses(AF_UNSPEC, kOnlyNames, nullptr, buffer.data(), &size);
+  }
+  if (result != NO_ERROR) return adapters;
+  for (const IP_ADAPTER_ADDRESSES* adapter = buffer.data(); adapter != nullptr;
+       adapter = adapter->Next) {
+    const std::string name = Utf8(adapter->FriendlyName);
+    if (adapter->AdapterName != nullptr && !name.empty()) {
+      adapters.emplace_back(Lower(adapter->AdapterName), name);
+    }
+  }
+  return adapters;
+}
+
+// The PCI device a device node sits on: the instance id of its first ancestor the PCI bus
+// enumerated (an NVMe controller, a SATA controller, a USB controller); empty where none is.
+std::wstring PciAncestor(DEVINST node) {
+  while (CM_Get_Parent(&node, node, 0) == CR_SUCCESS) {
+    const std::wstring id = DeviceId(node);
+    if (_wcsnicmp(id.c_str(), L"PCI\\", 4) == 0) return id;
+  }
+  return {};
+}
+
+// Each physical drive's number and the PCI device it sits on, in the order of their numbers;
+// none where the system cannot list them.
+std::vector<std::pair<DWORD, std::wstring>> Drives() {
+  std::vector<std::pair<DWORD, std::wstring>> drives;
+  const DeviceList list{SetupDiGetClassDevsW(&GUID_DEVINTERFACE_DISK, nullptr, nullptr,
+                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)};
+  if (list.set == INVALID_HANDLE_VALUE) return drives;
+  SP_DEVICE_INTERFACE_DATA interface_data = {};
+  interface_data.cbSize = sizeof interface_data;
+  for (DWORD index = 0; SetupDiEnumDeviceInterfaces(list.set, nullptr, &GUID_DEVINTERFACE_DISK,
+                                                    index, &interface_data);
+       ++index) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(list.set, &interface_data, nullptr, 0, &size, nullptr);
+    std::vector<DWORD> buffer(size / sizeof(DWORD) + 1);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+    detail->cbSize = sizeof *detail;
+    SP_DEVINFO_DATA info = {};
+    info.cbSize = sizeof info;
+    if (size < sizeof *detail || !SetupDiGetDeviceInterfaceDetailW(list.set, &interface_data,
+                                                                   detail, size, nullptr, &info)) {
+      continue;
+    }
+    // No access asked: the number is told to anyone, the disk's contents are not.
+    const HANDLE disk = CreateFileW(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (disk == INVALID_HANDLE_VALUE) continue;
+    STORAGE_DEVICE_NUMBER number = {};
+    DWORD returned = 0;
+    const BOOL told = DeviceIoControl(disk, IOCTL_STORAGE_GET_DEVICE_NUMBER, nullptr, 0, &number,
+                                      sizeof number, &returned, nullptr);
+    CloseHandle(disk);
+    if (told) drives.emplace_back(number.DeviceNumber, PciAncestor(info.DevInst));
+  }
+  std::sort(drives.begin(), drives.end());
+  return drives;
+}
+
+// The machine, and the names the system knows that are on no PCI device (virtual adapters,
+// loopback, drives of storage the system makes up).
+bool Look(Machine& machine, std::vector<std::string>& elsewhere, PlacementFailure& failure) {
+  machine = {};
+  std::vector<PciDevice> pci;
+  if (!LookAtNodes(machine.nodes, failure) || !LookAtPci(pci, failure)) return false;
+  for (const auto& adapter : Adapters()) {
+    const auto on = std::find_if(pci.begin(), pci.end(), [&](const PciDevice& device) {
+      return !device.adapter.empty() && device.adapter == adapter.first;
+    });
+    (on != pci.end() ? on->device.names : elsewhere).push_back(adapter.second);
+  }
+  for (const auto& drive : Drives()) {
+    const std::string name = "PhysicalDrive" + std::to_string(drive.first);
+    const auto on = std::find_if(pci.begin(), pci.end(), [&](const PciDevice& device) {
+      return !drive.second.empty() && _wcsicmp(device.instance.c_str(), drive.second.c_str()) == 0;
+    });
+    (on != pci.end() ? on->device.names : elsewhere).push_back(name);
+  }
+  std::stable_sort(pci.begin(), pci.end(), [](const PciDevice& a, const PciDevice& b) {
+    return a.device.address < b.device.address;
+  });
+  for (PciDevice& device : pci) machine.devices.push_back(std::move(device.device));
+  return true;
+}
+
+// "3b:00.0" from "3b:00.0" or "0000:3B:00.0", as Windows writes an address; empty for a text
+// that is none.
+std::string PciAddress(const std::string& name) {
+  std::string text = Lower(name);
+  if (text.size() == 12 && text.compare(0, 5, "0000:") == 0) text.erase(0, 5);
+  if (text.size() != 7 || text[2] != ':' || text[5] != '.' || text[6] < '0' || text[6] > '7') {
+    return {};
+  }
+  const std::string digits = text.substr(0, 2) + text.substr(3, 2);
+  return digits.find_first_not_of("0123456789abcdef") == std::string::npos ? text : "";
+}
+
+}  // namespace
+
+bool LookAtMachine(Machine& machine, PlacementFailure& failure) {
+  std::vector<std::string> elsewhere;
+  return Look(machine, elsewhere, failure);
+}
+
+bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure) {
+  found = {};
+  Machine machine;
+  std::vector<std::string> elsewhere;
+  if (!Look(machine, elsewhere, failure)) return false;
+  const std::string address = PciAddress(name);
+  std::wstring wanted = Wide(name);
+  // A drive by its device path, as programs open it.
+  const std::wstring kDevicePath = L"\\\\.\\";
+  if (wanted.compare(0, kDevicePath.size(), kDevicePath) == 0) {
+    wanted.erase(0, kDevicePath.size());
+    if (!SameName(wanted.substr(0, 13), L"PhysicalDrive")) return true;
+  }
+  const auto named = [&](const std::string& known) { return SameName(Wide(known), wanted); };
+  for (const MachineDevice& device : machine.devices) {
+    if (address.empty() ? std::any_of(device.names.begin(), device.names.end(), named)
+                        : device.address == address) {
+      found = {true, device.address, device.node};
+      return true;
+    }
+  }
+  found.known = address.empty() && std::any_of(elsewhere.begin(), elsewhere.end(), named);
+  return true;
+}
