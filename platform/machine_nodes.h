@@ -52,6 +52,9 @@ struct NamedDevice {
   bool known = false;   // the system has such a device
   std::string address;  // the PCI device it is or sits on; empty: it is on no PCI bus
   int node = -1;        // -1: the firmware gives none
+  // Reached through PCI devices of different nodes (a namespace of an NVMe drive with
+  // controllers on two nodes, a bond of network cards on two): then no one node is its.
+  bool on_several_nodes = false;
 };
 
 // False, with the call and the reason, where the system could not be asked.

@@ -106,6 +106,11 @@ std::string MachineText(const Machine& machine) {
 }
 
 bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& text) {
+  if (found.on_several_nodes) {
+    text =
+        name + " is reached through PCI devices on different nodes (--nodes lists it under each)";
+    return false;
+  }
   if (found.known && found.node >= 0) {
     text = std::to_string(found.node) + "\n";
     return true;

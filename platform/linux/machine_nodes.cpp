@@ -44,23 +44,6 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The PCI device a sysfs path lies under: the last component that is a PCI address, as devices
-// behind bridges lie below them. Empty for a device on no PCI bus (virtual, platform).
-std::string PciDeviceOf(const std::string& path) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return {};
-  const std::string real = resolved;
-  std::free(resolved);
-  std::string address;
-  for (std::size_t start = 0; start < real.size();) {
-    const std::size_t end = std::min(real.find('/', start), real.size());
-    const std::string component = real.substr(start, end - start);
-    if (IsPciAddress(component)) address = component;
-    start = end + 1;
-  }
-  return address;
-}
-
 // The entries of a folder, in the order people count: "eth2" before "eth10".
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -79,6 +62,39 @@ std::vector<std::string> Entries(const std::string& folder) {
   std::sort(names.begin(), names.end(),
             [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
   return names;
+}
+
+// The PCI devices a sysfs device lies under: the last component of its path that is a PCI
+// address, as devices behind bridges lie below them. A device made of others lies under those:
+// an NVMe namespace reached by multipath (under a virtual subsystem; its paths under the
+// controllers), a VLAN or a bond (its lower devices). None for a device on no PCI bus.
+void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, int depth = 0) {
+  char* resolved = realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return;
+  std::string real = resolved;
+  std::free(resolved);
+  std::string address;
+  for (std::size_t start = 0; start < real.size();) {
+    const std::size_t end = std::min(real.find('/', start), real.size());
+    const std::string component = real.substr(start, end - start);
+    if (IsPciAddress(component)) address = component;
+    start = end + 1;
+  }
+  if (!address.empty()) {
+    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
+      addresses.push_back(address);
+    }
+    return;
+  }
+  if (depth == 4) return;  // links of links of links: no such device
+  // A partition's paths are its disk's.
+  if (access((real + "/partition").c_str(), F_OK) == 0) real.resize(real.rfind('/'));
+  for (const std::string& part : Entries(real + "/multipath")) {
+    PciDevicesOf(real + "/multipath/" + part, addresses, depth + 1);
+  }
+  for (const std::string& entry : Entries(real)) {
+    if (entry.compare(0, 6, "lower_") == 0) PciDevicesOf(real + "/" + entry, addresses, depth + 1);
+  }
 }
 
 // The node sysfs gives a device: -1 where it gives none or no such file.
@@ -200,8 +216,12 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
     const std::string folder = sys + naming;
     for (const std::string& name : Entries(folder)) {
       if (std::strcmp(naming, "/class/drm/") == 0 && name.find('-') != std::string::npos) continue;
-      const auto device = by_address.find(PciDeviceOf(folder + name));
-      if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
+      std::vector<std::string> addresses;
+      PciDevicesOf(folder + name, addresses);
+      for (const std::string& address : addresses) {
+        const auto device = by_address.find(address);
+        if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
+      }
     }
   }
   NameFromPciIds(pci_ids, machine.devices);
@@ -240,8 +260,14 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   }
   if (path.empty() || lstat(path.c_str(), &status) != 0) return true;
   found.known = true;
-  found.address = PciDeviceOf(path);
-  if (!found.address.empty()) found.node = NodeOf(sys, found.address);
+  std::vector<std::string> addresses;
+  PciDevicesOf(path, addresses);
+  if (addresses.empty()) return true;
+  found.address = addresses[0];
+  found.node = NodeOf(sys, found.address);
+  for (const std::string& other : addresses) {
+    if (NodeOf(sys, other) != found.node) found.on_several_nodes = true;
+  }
   return true;
 }
 

@@ -44,8 +44,7 @@ void WriteMachine(const fs::path& sys) {
     const char* names;  // class folder and the path below the device, each
   } devices[] = {
       {"0000:00:01.0", "0x060400", "8086 7191", "1", ""},
-      {"0000:00:01.0/0000:01:00.0", "0x010802", "1b36 0010", "1",
-       "block/nvme0n1:nvme/nvme0/nvme0n1 class/block/nvme0n1p1:nvme/nvme0/nvme0n1/nvme0n1p1"},
+      {"0000:00:01.0/0000:01:00.0", "0x010802", "1b36 0010", "1", ""},
       {"0000:00:02.0", "0x030000", "1234 1111", "-1",
        "class/drm/card0:drm/card0 class/drm/card0-HDMI-A-1:drm/card0/card0-HDMI-A-1 "
        "class/drm/renderD128:drm/renderD128"},
@@ -69,11 +68,31 @@ void WriteMachine(const fs::path& sys) {
       fs::create_directory_symlink(folder / name.substr(link.size() + 1), sys / link);
     }
   }
-  fs::create_directories(sys / "devices/virtual/net/lo");
-  fs::create_directory_symlink(sys / "devices/virtual/net/lo", sys / "class/net/lo");
-  fs::create_directories(sys / "devices/virtual/mem/null");
-  fs::create_directories(sys / "dev/char");
-  fs::create_directory_symlink(sys / "devices/virtual/mem/null", sys / "dev/char/1:3");
+  // Devices made of others, as the kernel lays them out: the drive's namespace reached by
+  // multipath under a virtual subsystem, its path under the controller; a VLAN on the network
+  // card; a bond of the card and (made up) the drive's path, on two nodes; and devices of none.
+  const fs::path space = sys / "devices/virtual/nvme-subsystem/nvme-subsys0/nvme0n1";
+  const fs::path drive_path = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0/nvme0c0n1";
+  const fs::path card = root / "0000:00:03.0/virtio2/net/eth0";
+  fs::create_directories(space / "nvme0n1p1");
+  std::ofstream(space / "nvme0n1p1/partition") << "1\n";
+  const std::pair<fs::path, fs::path> links[] = {
+      {drive_path, space / "multipath/nvme0c0n1"},
+      {space, sys / "block/nvme0n1"},
+      {space, sys / "class/block/nvme0n1"},
+      {space / "nvme0n1p1", sys / "class/block/nvme0n1p1"},
+      {card, sys / "devices/virtual/net/eth0.5/lower_eth0"},
+      {sys / "devices/virtual/net/eth0.5", sys / "class/net/eth0.5"},
+      {card, sys / "devices/virtual/net/bond0/lower_eth0"},
+      {drive_path, sys / "devices/virtual/net/bond0/lower_made_up"},
+      {sys / "devices/virtual/net/bond0", sys / "class/net/bond0"},
+      {sys / "devices/virtual/net/lo", sys / "class/net/lo"},
+      {sys / "devices/virtual/mem/null", sys / "dev/char/1:3"}};
+  for (const auto& [target, link] : links) {
+    fs::create_directories(target);
+    fs::create_directories(link.parent_path());
+    fs::create_directory_symlink(target, link);
+  }
 }
 
 TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
@@ -94,11 +113,11 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
             "node 0 memory: 2.0 GiB, 1.0 GiB free\n"
             "node 0 distances: 10 20 20\n"
             "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
-            "(eth0)\n"
+            "(bond0, eth0, eth0.5)\n"
             "node 1 processors: none\n"
             "node 1 memory: none\n"
             "node 1 distances: 20 10 20\n"
-            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (nvme0n1)\n"
+            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, nvme0n1)\n"
             "node 2 processors: 2-3\n"
             "node 2 memory: not given by the system\n"
             "node 2 distances: not given by the system\n"
@@ -122,6 +141,10 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"00:03.0", true, "0\n"},
       {"eth0", true, "0\n"},
       {"nvme0n1p1", true, "1\n"},
+      {"nvme0n1", true, "1\n"},
+      {"eth0.5", true, "0\n"},
+      {"bond0", false,
+       "bond0 is reached through PCI devices on different nodes (--nodes lists it under each)"},
       {"renderD128", false,
        "renderD128 (PCI 0000:00:02.0) has no NUMA node: the firmware gives it none"},
       {"lo", false, "lo is on no PCI bus (a virtual device): it has no NUMA node"},
