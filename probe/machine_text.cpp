@@ -6,16 +6,17 @@
 
 namespace {
 
-// The kinds of device a workload is placed by, from PCI's class code; nullptr for the rest
-// (bridges, USB, audio), which no one chooses a node for.
-const char* DeviceKind(std::uint32_t class_code) {
-  const std::uint32_t base = class_code >> 16;
-  const std::uint32_t sub = (class_code >> 8) & 0xFF;
+// The kinds of device a workload is placed by, from PCI's class code; the rest (bridges, USB,
+// audio) only where a user knows them by a name (a USB drive's controller), else nullptr.
+const char* DeviceKind(const MachineDevice& device) {
+  const std::uint32_t base = device.class_code >> 16;
+  const std::uint32_t sub = (device.class_code >> 8) & 0xFF;
   if (base == 0x01) return "storage";
   if (base == 0x02) return sub == 0x07 ? "infiniband" : "network";
   if (base == 0x03) return "display";
   if (base == 0x12 || (base == 0x0B && sub == 0x40)) return "accelerator";
-  return nullptr;
+  if (device.names.empty()) return nullptr;
+  return base == 0x0C && sub == 0x03 ? "usb" : "device";
 }
 
 std::string Size(std::uint64_t bytes) {
@@ -42,7 +43,7 @@ std::string DistancesText(const MachineNode& node) {
 }
 
 // "Intel Corporation 82574L Gigabit Network Connection (eth1)", or the ids where the system has
-// no name; a ": " in a name would read as a second key.
+// no name; a ": " in a name, or one at its end, would read as a second key.
 std::string DeviceText(const MachineDevice& device) {
   std::string text = device.name;
   if (text.empty()) {
@@ -50,12 +51,14 @@ std::string DeviceText(const MachineDevice& device) {
     static_cast<void>(std::snprintf(ids, sizeof ids, "%04x:%04x", device.vendor, device.device));
     text = ids;
   }
+  std::string names;
+  for (const std::string& name : device.names) names += (names.empty() ? "" : ", ") + name;
+  if (!names.empty()) text += " (" + names + ")";
   for (std::size_t at = text.find(": "); at != std::string::npos; at = text.find(": ", at)) {
     text.replace(at, 2, " - ");
   }
-  std::string names;
-  for (const std::string& name : device.names) names += (names.empty() ? "" : ", ") + name;
-  return names.empty() ? text : text + " (" + names + ")";
+  while (!text.empty() && (text.back() == ':' || text.back() == ' ')) text.pop_back();
+  return text;
 }
 
 // Node numbers as the kernel lists them: "0-3,8".
@@ -79,7 +82,7 @@ std::string MachineText(const Machine& machine) {
                      (count == 1 ? " node (" : " nodes (") + NodeList(machine.nodes) + ")\n";
   std::map<int, std::vector<std::string>> devices;  // lines by node
   for (const MachineDevice& device : machine.devices) {
-    const char* kind = DeviceKind(device.class_code);
+    const char* kind = DeviceKind(device);
     if (kind != nullptr) {
       devices[device.node].push_back(std::string(kind) + " " + device.address + ": " +
                                      DeviceText(device) + "\n");
@@ -107,8 +110,9 @@ std::string MachineText(const Machine& machine) {
 
 bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& text) {
   if (found.on_several_nodes) {
-    text =
-        name + " is reached through PCI devices on different nodes (--nodes lists it under each)";
+    text = name +
+           " is reached through several PCI devices, not all of one node (--nodes lists it "
+           "under each)";
     return false;
   }
   if (found.known && found.node >= 0) {

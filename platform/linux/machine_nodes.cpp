@@ -67,7 +67,8 @@ std::vector<std::string> Entries(const std::string& folder) {
 // The PCI devices a sysfs device lies under: the last component of its path that is a PCI
 // address, as devices behind bridges lie below them. A device made of others lies under those:
 // an NVMe namespace reached by multipath (under a virtual subsystem; its paths under the
-// controllers), a VLAN or a bond (its lower devices). None for a device on no PCI bus.
+// controllers), a device-mapper or RAID disk (its slaves), a VLAN or a bond (its lower
+// devices). None for a device on no PCI bus.
 void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, int depth = 0) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return;
@@ -89,21 +90,34 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
   if (depth == 4) return;  // links of links of links: no such device
   // A partition's paths are its disk's.
   if (access((real + "/partition").c_str(), F_OK) == 0) real.resize(real.rfind('/'));
-  for (const std::string& part : Entries(real + "/multipath")) {
-    PciDevicesOf(real + "/multipath/" + part, addresses, depth + 1);
+  for (const char* parts : {"/multipath/", "/slaves/"}) {
+    const std::string folder = real + parts;
+    for (const std::string& part : Entries(folder))
+      PciDevicesOf(folder + part, addresses, depth + 1);
   }
+  real += '/';
   for (const std::string& entry : Entries(real)) {
-    if (entry.compare(0, 6, "lower_") == 0) PciDevicesOf(real + "/" + entry, addresses, depth + 1);
+    if (entry.compare(0, 6, "lower_") == 0) PciDevicesOf(real + entry, addresses, depth + 1);
   }
 }
 
-// The node sysfs gives a device: -1 where it gives none or no such file.
-int NodeOf(const std::string& sys, const std::string& address) {
+// The node sysfs gives a device, where it is one of the machine's `online` nodes; else -1, as
+// where it gives none.
+int NodeOf(const std::string& sys, const std::string& address,
+           const std::vector<unsigned long>& online) {
   std::string text;
   if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text)) return -1;
   char* end = nullptr;
   const long node = std::strtol(text.c_str(), &end, 10);
-  return end == text.c_str() || node < 0 || node > 0xFFFF ? -1 : static_cast<int>(node);
+  const bool listed = end != text.c_str() && node >= 0 &&
+                      std::find(online.begin(), online.end(), node) != online.end();
+  return listed ? static_cast<int>(node) : -1;
+}
+
+std::vector<unsigned long> OnlineNodes(const std::string& sys) {
+  std::string online;
+  ReadFirstLine(sys + "/devices/system/node/online", online);
+  return NumberList(online, 0xFFFF);
 }
 
 unsigned long HexOf(const std::string& sys, const std::string& address, const char* file) {
@@ -131,8 +145,9 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
   for (const MachineDevice& device : devices) vendors[device.vendor];
   unsigned long vendor = 0;
   bool wanted = false;
-  char line[512];
-  while (std::fgets(line, sizeof line, file) != nullptr && std::strncmp(line, "C ", 2) != 0) {
+  char* line = nullptr;
+  std::size_t size = 0;
+  while (getline(&line, &size, file) > 0 && std::strncmp(line, "C ", 2) != 0) {
     std::string text = line;
     text.resize(text.find_last_not_of("\r\n") + 1);
     const bool device_line = text[0] == '\t' && text[1] != '\t';
@@ -147,6 +162,7 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
       names[{vendor, id}] = text.substr(7);
     }
   }
+  std::free(line);
   static_cast<void>(std::fclose(file));  // read only: nothing to lose
   for (MachineDevice& device : devices) {
     const std::string& vendor_name = vendors[device.vendor];
@@ -179,7 +195,8 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
                    (errno == ENOENT ? " (a kernel built without NUMA shows no nodes)" : "")};
     return false;
   }
-  for (const unsigned long number : NumberList(online, 0xFFFF)) {
+  const std::vector<unsigned long> online_nodes = NumberList(online, 0xFFFF);
+  for (const unsigned long number : online_nodes) {
     MachineNode node;
     node.number = number;
     const std::string folder = nodes_folder + "/node" + std::to_string(number);
@@ -208,7 +225,7 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
     device.class_code = static_cast<std::uint32_t>(HexOf(sys, address, "class"));
     device.vendor = static_cast<std::uint16_t>(HexOf(sys, address, "vendor"));
     device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
-    device.node = NodeOf(sys, address);
+    device.node = NodeOf(sys, address, online_nodes);
     by_address[address] = machine.devices.size();
     machine.devices.push_back(device);
   }
@@ -236,7 +253,7 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   struct stat status {};
   if (IsPciAddress(address)) {
     path = sys + "/bus/pci/devices/" + address;
-  } else if (!name.empty() && name[0] == '/') {
+  } else if (name.find('/') != std::string::npos || name == "." || name == "..") {
     // A device file, by the numbers sysfs lists devices under: any link to it will do
     // (/dev/disk/by-id/...).
     if (stat(name.c_str(), &status) != 0) {
@@ -247,14 +264,13 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
     if (!S_ISBLK(status.st_mode) && !S_ISCHR(status.st_mode)) return true;
     path = sys + (S_ISBLK(status.st_mode) ? "/dev/block/" : "/dev/char/") +
            std::to_string(major(status.st_rdev)) + ":" + std::to_string(minor(status.st_rdev));
-  } else if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") {
-    return true;
   } else {
+    // A class lists its devices as links; its files (bonding_masters, version) are none.
     for (const char* folder :
          {"/class/net/", "/class/block/", "/class/drm/", "/class/infiniband/"}) {
       path = sys + folder;
       path += name;
-      if (lstat(path.c_str(), &status) == 0) break;
+      if (!name.empty() && lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) break;
       path.clear();
     }
   }
@@ -263,10 +279,11 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   std::vector<std::string> addresses;
   PciDevicesOf(path, addresses);
   if (addresses.empty()) return true;
+  const std::vector<unsigned long> online = OnlineNodes(sys);
   found.address = addresses[0];
-  found.node = NodeOf(sys, found.address);
+  found.node = NodeOf(sys, found.address, online);
   for (const std::string& other : addresses) {
-    if (NodeOf(sys, other) != found.node) found.on_several_nodes = true;
+    if (NodeOf(sys, other, online) != found.node) found.on_several_nodes = true;
   }
   return true;
 }

@@ -319,12 +319,13 @@ std::vector<std::pair<DWORD, std::wstring>> Drives() {
   return drives;
 }
 
-// The machine, and the names the system knows that are on no PCI device (virtual adapters,
-// loopback, drives of storage the system makes up).
-bool Look(Machine& machine, std::vector<std::string>& elsewhere, PlacementFailure& failure) {
+// The machine (its nodes where `nodes` asks for them), and the names the system knows that are
+// on no PCI device (virtual adapters, loopback, drives of storage the system makes up).
+bool Look(bool nodes, Machine& machine, std::vector<std::string>& elsewhere,
+          PlacementFailure& failure) {
   machine = {};
   std::vector<PciDevice> pci;
-  if (!LookAtNodes(machine.nodes, failure) || !LookAtPci(pci, failure)) return false;
+  if ((nodes && !LookAtNodes(machine.nodes, failure)) || !LookAtPci(pci, failure)) return false;
   for (const auto& adapter : Adapters()) {
     const auto on = std::find_if(pci.begin(), pci.end(), [&](const PciDevice& device) {
       return !device.adapter.empty() && device.adapter == adapter.first;
@@ -361,14 +362,14 @@ std::string PciAddress(const std::string& name) {
 
 bool LookAtMachine(Machine& machine, PlacementFailure& failure) {
   std::vector<std::string> elsewhere;
-  return Look(machine, elsewhere, failure);
+  return Look(true, machine, elsewhere, failure);
 }
 
 bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure) {
   found = {};
   Machine machine;
   std::vector<std::string> elsewhere;
-  if (!Look(machine, elsewhere, failure)) return false;
+  if (!Look(false, machine, elsewhere, failure)) return false;
   const std::string address = PciAddress(name);
   std::wstring wanted = Wide(name);
   // A drive by its device path, as programs open it.
