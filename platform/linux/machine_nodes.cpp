@@ -92,12 +92,26 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
   if (access((real + "/partition").c_str(), F_OK) == 0) real.resize(real.rfind('/'));
   for (const char* parts : {"/multipath/", "/slaves/"}) {
     const std::string folder = real + parts;
-    for (const std::string& part : Entries(folder))
+    for (const std::string& part : Entries(folder)) {
       PciDevicesOf(folder + part, addresses, depth + 1);
+    }
   }
   real += '/';
   for (const std::string& entry : Entries(real)) {
     if (entry.compare(0, 6, "lower_") == 0) PciDevicesOf(real + entry, addresses, depth + 1);
+  }
+  // Kernels before multipath/ show a namespace's paths only as its subsystem's links to the
+  // controllers ("nvme0").
+  const std::size_t subsystem = real.find("/nvme-subsystem/");
+  if (addresses.empty() && subsystem != std::string::npos) {
+    const std::string folder = real.substr(0, real.find('/', subsystem + 16) + 1);
+    for (const std::string& entry : Entries(folder)) {
+      struct stat status {};
+      if (entry.compare(0, 4, "nvme") == 0 && lstat((folder + entry).c_str(), &status) == 0 &&
+          S_ISLNK(status.st_mode)) {
+        PciDevicesOf(folder + entry, addresses, depth + 1);
+      }
+    }
   }
 }
 
@@ -178,7 +192,8 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
 }
 
 // The class folders whose names users know a device by; DRM's connectors ("card0-HDMI-A-1")
-// are parts of a card, not names for it.
+// are parts of a card, not names for it, and a hidden disk (a path of an NVMe namespace) has no
+// device file.
 constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/drm/",
                                           "/class/infiniband/"};
 
@@ -232,7 +247,11 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
   for (const char* naming : kNamingClasses) {
     const std::string folder = sys + naming;
     for (const std::string& name : Entries(folder)) {
-      if (std::strcmp(naming, "/class/drm/") == 0 && name.find('-') != std::string::npos) continue;
+      std::string hidden;
+      if ((std::strcmp(naming, "/class/drm/") == 0 && name.find('-') != std::string::npos) ||
+          (ReadFirstLine(folder + name + "/hidden", hidden) && hidden == "1")) {
+        continue;
+      }
       std::vector<std::string> addresses;
       PciDevicesOf(folder + name, addresses);
       for (const std::string& address : addresses) {

@@ -71,17 +71,27 @@ void WriteMachine(const fs::path& sys) {
       fs::create_directory_symlink(folder / name.substr(link.size() + 1), sys / link);
     }
   }
-  // Devices made of others, as the kernel lays them out: the drive's namespace reached by
-  // multipath under a virtual subsystem, its path under the controller; a VLAN on the network
-  // card; a bond of the card and (made up) the drive's path, on two nodes; and devices of none.
+  // Devices made of others, as the kernel lays them out: the drive's namespaces reached by
+  // multipath under virtual subsystems, their paths (hidden disks) under the controller, found
+  // through the subsystem's link to it or, in later kernels, the namespace's multipath/; a VLAN
+  // on the network card; a bond of the card and (made up) the drive's path, on two nodes; and
+  // devices of none.
   const fs::path space = sys / "devices/virtual/nvme-subsystem/nvme-subsys0/nvme0n1";
-  const fs::path drive_path = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0/nvme0c0n1";
+  const fs::path space2 = sys / "devices/virtual/nvme-subsystem/nvme-subsys1/nvme1n1";
+  const fs::path controller = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0";
+  const fs::path drive_path = controller / "nvme0c0n1";
+  fs::create_directories(drive_path);
+  std::ofstream(drive_path / "hidden") << "1\n";
   const fs::path card = root / "0000:00:03.0/virtio2/net/eth0";
   fs::create_directories(space / "nvme0n1p1");
   std::ofstream(space / "nvme0n1p1/partition") << "1\n";
   const std::pair<fs::path, fs::path> links[] = {
-      {drive_path, space / "multipath/nvme0c0n1"},
+      {controller, space.parent_path() / "nvme0"},
+      {drive_path, space2 / "multipath/nvme0c0n1"},
       {space, sys / "block/nvme0n1"},
+      {space2, sys / "block/nvme1n1"},
+      {space2, sys / "class/block/nvme1n1"},
+      {drive_path, sys / "block/nvme0c0n1"},
       {space, sys / "class/block/nvme0n1"},
       {space / "nvme0n1p1", sys / "class/block/nvme0n1p1"},
       {card, sys / "devices/virtual/net/eth0.5/lower_eth0"},
@@ -123,7 +133,7 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
             "node 1 processors: none\n"
             "node 1 memory: none\n"
             "node 1 distances: 20 10 20\n"
-            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, nvme0n1)\n"
+            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, nvme0n1, nvme1n1)\n"
             "node 2 processors: 2-3\n"
             "node 2 memory: not given by the system\n"
             "node 2 distances: not given by the system\n"
@@ -152,6 +162,7 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"eth0", true, "0\n"},
       {"nvme0n1p1", true, "1\n"},
       {"nvme0n1", true, "1\n"},
+      {"nvme1n1", true, "1\n"},
       {"eth0.5", true, "0\n"},
       {"bond0", false,
        "bond0 is reached through several PCI devices, not all of one node (--nodes lists it "
