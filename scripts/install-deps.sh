@@ -10,12 +10,13 @@
 set -eu
 
 linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db
-  openmpi-bin rpm rpmlint slurm-wlm munge gnupg gpgv sqv openssl make procps python3 bash-completion"
+  openmpi-bin rpm rpmlint slurm-wlm munge gnupg gpgv sqv openssl make procps python3 bash-completion pci.ids"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip
   osslsigncode"
 checks="gcc clang libclang-rt-dev clang-tidy cppcheck hyperfine numactl git"
 vm="qemu-system-x86 busybox-static cpio numactl time"
-arm64="g++-aarch64-linux-gnu qemu-user-static binfmt-support qemu-system-arm cpio"
+arm64="g++-aarch64-linux-gnu qemu-user-static binfmt-support qemu-system-arm cpio
+  device-tree-compiler"
 case "${1:-all}" in
   linux) wanted=$linux ;;
   windows) wanted=$windows ;;

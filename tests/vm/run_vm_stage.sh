@@ -2,7 +2,8 @@
 # Runs the placement cases (guest_init.sh) in virtual machines on a Debian kernel taken from the
 # archive, and fails if any case fails. x86-64: 2 nodes of 2 CPUs (also under trixie's newer
 # kernel), 4 and 65 NUMA nodes, and one with nodes of memory only and of CPUs only; arm64: 2
-# nodes, and nodes numbered 0 and 8.
+# nodes, and nodes numbered 0 and 8. All but the trixie and mixed ones carry a network card and
+# an NVMe drive on a node of theirs (see run_vm).
 #   run_vm_stage.sh BUILD_DIR [ARCH]  BUILD_DIR holds the static nodestart and nodestart-probe for
 #                                     ARCH: x86_64 (the default) or aarch64
 #   NODESTART_VM_KVM                  auto (default): KVM where a short trial boots, else plain
@@ -103,6 +104,23 @@ else
     cp -L "$library" "$root$library"
   done
 fi
+# Drivers for the machines' devices (see run_vm), from the default kernel's own package: each
+# after the modules it needs, as the guest's busybox insmod loads them in the order listed.
+modules=$(ls -d "$work"/kernel/lib/modules/* | head -n 1)
+with_needs() (
+  for module in "$@"; do
+    file=$(find "$modules" -name "$module.ko" | head -n 1)
+    [ -n "$file" ] || { echo "FAIL: no module $module in $modules" >&2; exit 1; }
+    # shellcheck disable=SC2046 # a word a module
+    with_needs $(tr '\0' '\n' <"$file" | sed -n 's/^depends=//p' | tr , ' ')
+    echo "$file"
+  done
+)
+mkdir -p "$root/lib/modules"
+for file in $(with_needs nvme e1000 virtio_pci virtio_net | awk '!seen[$0]++'); do
+  cp "$file" "$root/lib/modules/"
+  basename "$file" >>"$root/lib/modules/order"
+done
 cp "$here/guest_init.sh" "$root/init"
 cp "$build/nodestart" "$root/bin/nodestart"
 cp "$build/nodestart-probe" "$root/probe"
@@ -130,6 +148,13 @@ boot_vm() {
     stuck-trial) set -- -accel tcg -S "$@" ;;
     tcg) set -- -accel tcg "$@" ;;
   esac
+  # The device tree of this very machine and accelerator, its PCI host bridge put on a node.
+  if [ "$arch" = aarch64 ] && [ -n "$device_node" ]; then
+    "$qemu" "$@" -machine dumpdtb="$work/virt.dtb" >"$log" 2>&1 &&
+      fdtput -t u "$work/virt.dtb" "/$(fdtget -l "$work/virt.dtb" / | grep -m 1 '^pcie@')" \
+        numa-node-id "$device_node" >>"$log" 2>&1 || return 1
+    set -- "$@" -dtb "$work/virt.dtb"
+  fi
   timeout "$machine_seconds" "$qemu" "$@" </dev/null >"$log" 2>&1 &
   running=$!
   if [ "$accel" != tcg ]; then
@@ -170,10 +195,45 @@ run_vm() {
     numa="$numa -numa $numa_node"
     node=$((node + 1))
   done
+  # VM_DEVICES=NODE: a network card and an NVMe drive on NODE. On x86-64 they sit behind a PCI
+  # expander bridge of NODE, whose own bridge makes its bus 0x11, and a virtio network card
+  # behind one of node 0 (bus 0x21); the root bus's IDE controller is of no node, the firmware
+  # leaving it unsaid (VM_NO_NODE). The arm64 virt machine's device tree
+  # describes no expander bridge (its ACPI does, but the UEFI firmware's flash then lies outside
+  # every node, and the kernel falls back to one node): there the one host bridge is on NODE,
+  # as arm64 servers' device trees put theirs. Their addresses go to the init as VM_NIC,
+  # VM_NVME and VM_NIC0; their drivers are in the initramfs.
+  device_node=""
+  case " $settings " in
+    *" VM_DEVICES="*)
+      device_node=${settings#*VM_DEVICES=} device_node=${device_node%% *}
+      if [ "$arch" = aarch64 ]; then
+        settings="$settings VM_NIC=0000:00:01.0 VM_NVME=0000:00:02.0"
+      else
+        settings="$settings VM_NIC=0000:11:00.0 VM_NVME=0000:11:01.0 VM_NIC0=0000:21:00.0"
+        settings="$settings VM_NO_NODE=0000:00:01.1"
+      fi
+      ;;
+  esac
   # shellcheck disable=SC2086 # the NUMA options hold no spaces
   set -- -m "${total_mib}M" -smp "$cpus" -kernel "${vm_kernel:-$kernel}" -initrd "$work/initramfs.gz" \
     -append "console=$console panic=-1 quiet $settings" -nographic -no-reboot $numa
   [ "$arch" = aarch64 ] && set -- -M virt -cpu max "$@"
+  if [ -n "$device_node" ]; then
+    truncate -s 1M "$work/nvme.img"
+    set -- "$@" -netdev user,id=nic1 -drive "file=$work/nvme.img,if=none,id=disk1,format=raw"
+    if [ "$arch" = aarch64 ]; then
+      set -- "$@" -device e1000,netdev=nic1,addr=1 -device nvme,drive=disk1,serial=nodestart,addr=2
+    else
+      set -- "$@" -device "pxb,id=expander,bus_nr=16,numa_node=$device_node" \
+        -device e1000,netdev=nic1,bus=expander,addr=0 \
+        -device nvme-subsys,id=subsystem,nqn=nodestart \
+        -device nvme,serial=nodestart,subsys=subsystem,bus=expander,addr=1 \
+        -device nvme-ns,drive=disk1,nsid=1 \
+        -device pxb,id=expander0,bus_nr=32,numa_node=0,bus=pci.0 \
+        -netdev user,id=nic0 -device virtio-net-pci,netdev=nic0,bus=expander0,addr=0
+    fi
+  fi
   vm_started=$(date +%s)
   # KVM is tried for this machine's own architecture, with no more CPUs than it has: more hang.
   trial=""
@@ -230,23 +290,24 @@ if [ "$arch" = aarch64 ]; then
   # Page-touching is slow here: small probes, and nodes small enough to spill over.
   small="VM_PROBE_MIB=32 VM_SPILL_MIB=450"
   # Two CPUs a node, so that where the child starts shows (see guest_init.sh).
-  run_vm "arm64, 2 nodes" "VM_MISSING_NODES=2,7 $small" 384:0-1 384:2-3 || result=1
+  run_vm "arm64, 2 nodes" "VM_MISSING_NODES=2,7 VM_DEVICES=1 $small" 384:0-1 384:2-3 || result=1
   # Firmware may number nodes sparsely: nodes 1 to 7 declared empty leave nodes 0 and 8.
   # shellcheck disable=SC2046 # one word a node
-  run_vm "arm64, nodes 0 and 8" "VM_MISSING_NODES=1,7,9 $small" 384:0-1 $(uniform 7 0 0) 384:2-3 ||
-    result=1
+  run_vm "arm64, nodes 0 and 8" "VM_MISSING_NODES=1,7,9 VM_DEVICES=8 $small" \
+    384:0-1 $(uniform 7 0 0) 384:2-3 || result=1
 else
   # Two CPUs a node, so that where the child runs shows; and the same under a kernel of 6.10 or
   # later, which takes NUMA balancing with a preferred policy.
-  run_vm "2 nodes" "VM_MISSING_NODES=2,7 VM_START_CASES=1" 1024:0-1 1024:2-3 || result=1
+  run_vm "2 nodes" "VM_MISSING_NODES=2,7 VM_START_CASES=1 VM_DEVICES=1" 1024:0-1 1024:2-3 ||
+    result=1
   vm_kernel=$(suite_kernel trixie) || result=1
   [ -z "$vm_kernel" ] ||
     run_vm "2 nodes, trixie's kernel" "VM_START_CASES=only" 1024:0-1 1024:2-3 || result=1
   vm_kernel=""
   # shellcheck disable=SC2046
-  run_vm "4 nodes" VM_MISSING_NODES=4 $(uniform 4 1024 4) || result=1
+  run_vm "4 nodes" "VM_MISSING_NODES=4 VM_DEVICES=1" $(uniform 4 1024 4) || result=1
   # shellcheck disable=SC2046
-  run_vm "65 nodes" VM_WIDE=1 $(uniform 65 128 2) || result=1
+  run_vm "65 nodes" "VM_WIDE=1 VM_DEVICES=64" $(uniform 65 128 2) || result=1
   # Node 1 has CPUs and no memory (as on some AMD and POWER machines), node 2 memory and no CPUs
   # (as HBM, CXL memory or a GPU's memory shows).
   run_vm "mixed nodes" VM_MIXED=1 1024:0 0:1 1024:- || result=1
