@@ -227,7 +227,8 @@ bool LookAtPci(std::vector<PciDevice>& found, PlacementFailure& failure) {
     if (NumberProperty(list.set, info, DEVPKEY_Device_BusNumber, bus) &&
         NumberProperty(list.set, info, DEVPKEY_Device_Address, address)) {
       char text[16];
-      std::snprintf(text, sizeof text, "%02x:%02x.%x", bus, address >> 16, address & 0xFFFF);
+      static_cast<void>(
+          std::snprintf(text, sizeof text, "%02x:%02x.%x", bus, address >> 16, address & 0xFFFF));
       device.address = text;
     }
     UINT32 node = 0;
@@ -275,7 +276,7 @@ std::vector<std::pair<std::string, std::string>> Adapters() {
 // enumerated (an NVMe controller, a SATA controller, a USB controller); empty where none is.
 std::wstring PciAncestor(DEVINST node) {
   while (CM_Get_Parent(&node, node, 0) == CR_SUCCESS) {
-    const std::wstring id = DeviceId(node);
+    std::wstring id = DeviceId(node);
     if (_wcsnicmp(id.c_str(), L"PCI\\", 4) == 0) return id;
   }
   return {};

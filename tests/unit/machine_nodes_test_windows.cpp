@@ -129,21 +129,22 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
   }
   for (const MachineDevice& device : machine.devices) {
     char ids[64];
-    std::snprintf(ids, sizeof ids, " %06x %04x:%04x node %d ", device.class_code, device.vendor,
-                  device.device, device.node);
+    static_cast<void>(std::snprintf(ids, sizeof ids, " %06x %04x:%04x node %d ", device.class_code,
+                                    device.vendor, device.device, device.node));
     std::string names;
     for (const std::string& name : device.names) names += "[" + name + "]";
     seen.push_back(device.address + ids + device.name + " " + names);
   }
+  // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines split, each one device's
   EXPECT_EQ(seen, (std::vector<std::string>{
                       "0 [0:0-63] 8 GiB free",
                       "1 [1:0, 1:4-7] ?",  // node 2: a number no node has
                       "3 [] 16 GiB free",
-                      "00:14.0 0c0300 8086:a36d node 0 Contr\xC3\xB4leur h\xC3\xB4te USB "
-                      "[PhysicalDrive2]",
+                      "00:14.0 0c0300 8086:a36d node 0 Contr\xC3\xB4leur h\xC3\xB4te USB"
+                      " [PhysicalDrive2]",
                       "01:00.0 010802 144d:a808 node -1 Samsung SSD 970 EVO [PhysicalDrive1]",
-                      "3b:00.0 020000 8086:1572 node 1 Intel(R) Ethernet Controller X710 "
-                      "[Ethernet 2]"}));
+                      "3b:00.0 020000 8086:1572 node 1 Intel(R) Ethernet Controller X710"
+                      " [Ethernet 2]"}));
 
   const struct {
     const char* name;
@@ -184,9 +185,9 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
 }  // namespace
 
 // NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the linker's names
-#define STAND_IN(call)                     \
-  extern "C" decltype(&call) __imp_##call; \
-  decltype(&call) __imp_##call
+#define STAND_IN(call)                       \
+  extern "C" decltype(&(call)) __imp_##call; \
+  decltype(&(call)) __imp_##call
 STAND_IN(GetNumaHighestNodeNumber) = [](PULONG highest) -> BOOL { return *highest = 3, TRUE; };
 STAND_IN(GetNumaNodeProcessorMaskEx) = [](USHORT node, PGROUP_AFFINITY mask) -> BOOL {
   const GROUP_AFFINITY masks[] = {{~KAFFINITY{0}, 0, {}}, {0xF1, 1, {}}, {}, {0, 0, {}}};
@@ -265,6 +266,7 @@ STAND_IN(CloseHandle) = [](HANDLE handle) -> BOOL {
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp)
 
 // iphlpapi.h declares it without dllimport: the calls go to the function itself.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name): ours, not mingw's, names
 ULONG WINAPI GetAdaptersAddresses(ULONG, ULONG, PVOID, PIP_ADAPTER_ADDRESSES adapters,
                                   PULONG size) {
   if (*size < 2 * sizeof *adapters) return *size = 2 * sizeof *adapters, ERROR_BUFFER_OVERFLOW;
