@@ -47,7 +47,7 @@ cppcheck_options="--quiet --error-exitcode=1 --std=c++17 --language=c++ --inline
   --suppress=constParameter:tests/support/recording_kernel.cpp
   --suppress=ctuOneDefinitionRuleViolation:platform/linux/win32_process.cpp -I . -I tests"
 # shellcheck disable=SC2086
-cppcheck $cppcheck_options -U_WIN32 invocation launch platform text tests
+cppcheck $cppcheck_options -U_WIN32 invocation launch platform probe text tests
 # shellcheck disable=SC2086
 cppcheck $cppcheck_options -D_WIN32 $windows_sources
 echo "static analysis: clean"

@@ -168,12 +168,13 @@ void ReadHardwareIds(const std::wstring& ids, MachineDevice& device) {
         std::min(ids.find_first_of(std::wstring(L"\\&\0", 3), start), ids.size());
     const std::wstring token = ids.substr(start, end - start);
     start = end + 1;
-    const std::size_t digits_at = token.find(L'_') + 1;
-    const std::size_t digits = token.size() - digits_at;
-    if (digits_at == 0 ||
-        token.find_first_not_of(L"0123456789abcdefABCDEF", digits_at) != std::wstring::npos) {
+    const std::size_t underscore = token.find(L'_');
+    if (underscore == std::wstring::npos ||
+        token.find_first_not_of(L"0123456789abcdefABCDEF", underscore + 1) != std::wstring::npos) {
       continue;
     }
+    const std::size_t digits_at = underscore + 1;
+    const std::size_t digits = token.size() - digits_at;
     const auto value =
         static_cast<std::uint32_t>(std::wcstoul(token.c_str() + digits_at, nullptr, 16));
     const std::wstring key = token.substr(0, digits_at);

@@ -67,8 +67,10 @@ BOOL Give(DEVPROPTYPE given, const void* data, DWORD bytes, DEVPROPTYPE* type, P
           DWORD size, PDWORD required) {
   *type = given;
   if (required != nullptr) *required = bytes;
-  if (bytes > size) SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  if (bytes > size) return FALSE;
+  if (bytes > size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   std::memcpy(buffer, data, bytes);
   return TRUE;
 }
@@ -108,8 +110,10 @@ BOOL WINAPI InterfaceDetailStandIn(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
   const auto bytes = static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) +
                                         2 * std::wcslen(disk.first) + 2);
   if (required != nullptr) *required = bytes;
-  if (size < bytes) SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  if (size < bytes) return FALSE;
+  if (size < bytes) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
   std::wcscpy(detail->DevicePath, disk.first);
   info->DevInst = disk.second;
   return TRUE;
@@ -253,8 +257,12 @@ STAND_IN(DeviceIoControl) = [](HANDLE handle, DWORD code, LPVOID in, DWORD in_si
                                DWORD out_size, LPDWORD returned, LPOVERLAPPED overlapped) -> BOOL {
   const ULONG_PTR drive = reinterpret_cast<ULONG_PTR>(handle) - kDiskHandles;
   if (drive < 10 && code == IOCTL_STORAGE_GET_DEVICE_NUMBER) {
-    *static_cast<STORAGE_DEVICE_NUMBER*>(out) = {FILE_DEVICE_DISK, static_cast<DWORD>(drive), 0};
-    return *returned = sizeof(STORAGE_DEVICE_NUMBER), TRUE;
+    auto* number = static_cast<STORAGE_DEVICE_NUMBER*>(out);
+    number->DeviceType = FILE_DEVICE_DISK;
+    number->DeviceNumber = static_cast<DWORD>(drive);
+    number->PartitionNumber = 0;
+    *returned = sizeof(STORAGE_DEVICE_NUMBER);
+    return TRUE;
   }
   return Real<decltype(&DeviceIoControl)>("DeviceIoControl")(handle, code, in, in_size, out,
                                                              out_size, returned, overlapped);
