@@ -41,11 +41,12 @@ else()
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
   install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME nodestart)
-  # One file completes both programs; bash-completion loads it by the name of either.
-  foreach(program nodestart nodestart-probe)
-    install(FILES packaging/bash-completion/nodestart
-            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME ${program})
-  endforeach()
+  # One file completes both programs; bash-completion loads it by the name of either, the
+  # probe's a link to the tool's.
+  set(completions ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES packaging/bash-completion/nodestart DESTINATION ${completions})
+  install(CODE "file(CREATE_LINK nodestart
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${completions}/nodestart-probe\" SYMBOLIC)")
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
