@@ -87,7 +87,9 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
     }
     return;
   }
-  if (depth == 4) return;  // links of links of links: no such device
+  // Stacks are a few deep (LUKS on LVM thin on RAID: six); this only ends a loop of links.
+  if (depth == 16) return;
+  const std::size_t found = addresses.size();
   // A partition's paths are its disk's.
   if (access((real + "/partition").c_str(), F_OK) == 0) real.resize(real.rfind('/'));
   for (const char* parts : {"/multipath/", "/slaves/"}) {
@@ -103,7 +105,7 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
   // Kernels before multipath/ show a namespace's paths only as its subsystem's links to the
   // controllers ("nvme0").
   const std::size_t subsystem = real.find("/nvme-subsystem/");
-  if (addresses.empty() && subsystem != std::string::npos) {
+  if (addresses.size() == found && subsystem != std::string::npos) {
     const std::string folder = real.substr(0, real.find('/', subsystem + 16) + 1);
     for (const std::string& entry : Entries(folder)) {
       struct stat status {};

@@ -74,10 +74,11 @@ void WriteMachine(const fs::path& sys) {
   // Devices made of others, as the kernel lays them out: the drive's namespaces reached by
   // multipath under virtual subsystems, their paths (hidden disks) under the controller, found
   // through the subsystem's link to it or, in later kernels, the namespace's multipath/; a VLAN
-  // on the network card; a bond of the card and (made up) the drive's path, on two nodes; and
-  // devices of none.
+  // on the network card; a bond of the card and (made up) the drive's path, and a RAID of the
+  // namespace and one (made up) of the card, each on two nodes; and devices of none.
   const fs::path space = sys / "devices/virtual/nvme-subsystem/nvme-subsys0/nvme0n1";
   const fs::path space2 = sys / "devices/virtual/nvme-subsystem/nvme-subsys1/nvme1n1";
+  const fs::path space3 = sys / "devices/virtual/nvme-subsystem/nvme-subsys2/nvme2n1";
   const fs::path controller = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0";
   const fs::path drive_path = controller / "nvme0c0n1";
   fs::create_directories(drive_path);
@@ -101,6 +102,11 @@ void WriteMachine(const fs::path& sys) {
       {sys / "devices/virtual/net/bond0", sys / "class/net/bond0"},
       {space / "nvme0n1p1", sys / "devices/virtual/block/dm-0/slaves/nvme0n1p1"},
       {sys / "devices/virtual/block/dm-0", sys / "class/block/dm-0"},
+      {card, space3.parent_path() / "nvme1"},
+      {space, sys / "devices/virtual/block/md0/slaves/nvme0n1"},
+      {space3, sys / "devices/virtual/block/md0/slaves/nvme2n1"},
+      {sys / "devices/virtual/block/md0", sys / "block/md0"},
+      {sys / "devices/virtual/block/md0", sys / "class/block/md0"},
       {sys / "devices/virtual/net/lo", sys / "class/net/lo"},
       {sys / "devices/virtual/mem/null", sys / "dev/char/1:3"}};
   for (const auto& [target, link] : links) {
@@ -123,23 +129,24 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
   PlacementFailure failure;
   ASSERT_TRUE(LookAtMachineIn(scratch.path() / "sys", scratch.path() / "pci.ids", machine, failure))
       << failure.reason;
-  EXPECT_EQ(MachineText(machine),
-            "nodestart-probe: 3 nodes (0-2)\n"
-            "node 0 processors: 0-1\n"
-            "node 0 memory: 2.0 GiB, 1.0 GiB free\n"
-            "node 0 distances: 10 20 20\n"
-            "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
-            "(bond0, eth0, eth0.5)\n"
-            "node 1 processors: none\n"
-            "node 1 memory: none\n"
-            "node 1 distances: 20 10 20\n"
-            "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, nvme0n1, nvme1n1)\n"
-            "node 2 processors: 2-3\n"
-            "node 2 memory: not given by the system\n"
-            "node 2 distances: not given by the system\n"
-            "no node display 0000:00:02.0: 1234:1111 (card0, renderD128)\n"
-            "no node accelerator 0000:00:04.0: 10de:20b0\n"
-            "no node usb 0000:00:05.0: Intel Corporation, device 7ae0 (sdb)\n");
+  EXPECT_EQ(
+      MachineText(machine),
+      "nodestart-probe: 3 nodes (0-2)\n"
+      "node 0 processors: 0-1\n"
+      "node 0 memory: 2.0 GiB, 1.0 GiB free\n"
+      "node 0 distances: 10 20 20\n"
+      "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
+      "(bond0, eth0, eth0.5, md0)\n"
+      "node 1 processors: none\n"
+      "node 1 memory: none\n"
+      "node 1 distances: 20 10 20\n"
+      "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1)\n"
+      "node 2 processors: 2-3\n"
+      "node 2 memory: not given by the system\n"
+      "node 2 distances: not given by the system\n"
+      "no node display 0000:00:02.0: 1234:1111 (card0, renderD128)\n"
+      "no node accelerator 0000:00:04.0: 10de:20b0\n"
+      "no node usb 0000:00:05.0: Intel Corporation, device 7ae0 (sdb)\n");
   ASSERT_FALSE(LookAtMachineIn(scratch.path() / "none", "", machine, failure));
   EXPECT_EQ(failure.reason,
             "No such file or directory (a kernel built without NUMA shows no nodes)");
@@ -168,6 +175,9 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
        "bond0 is reached through several PCI devices, not all of one node (--nodes lists it "
        "under each)"},
       {"dm-0", true, "1\n"},
+      {"md0", false,
+       "md0 is reached through several PCI devices, not all of one node (--nodes lists it under "
+       "each)"},
       {"bonding_masters", false, kUnknown},
       {"renderD128", false,
        "renderD128 (PCI 0000:00:02.0) has no NUMA node: the firmware gives it none"},
