@@ -27,7 +27,7 @@
 #include <vector>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/windows/utf8.h"
 #endif
 
 #include "platform/memory_placement.h"
@@ -88,22 +88,9 @@ std::string Watch(const unsigned char* memory, std::size_t pages, std::uint64_t 
 }
 
 #ifdef _WIN32
-// Arguments come as UTF-16 on Windows, whatever the code page: UTF-8 here, and the report file's
-// name back to UTF-16 for the system, so that no name is changed on the way.
-std::string Utf8(const wchar_t* wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size > 0 ? size : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, &bytes[0], size, nullptr, nullptr);
-  bytes.resize(bytes.size() - 1);
-  return bytes;
-}
-
-std::FILE* OpenReport(const std::string& path) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], size);
-  return _wfopen(wide.c_str(), L"w");
-}
+// Arguments come as UTF-16 on Windows, whatever the code page: UTF-8 here (Utf8), and the report
+// file's name back to UTF-16 for the system.
+std::FILE* OpenReport(const std::string& path) { return _wfopen(Wide(path).c_str(), L"w"); }
 #else
 std::FILE* OpenReport(const std::string& path) { return std::fopen(path.c_str(), "w"); }
 #endif

@@ -24,30 +24,13 @@
 #include <vector>
 
 #include "platform/windows/system_text.h"
+#include "platform/windows/utf8.h"
 
 namespace {
 
 bool Fail(const char* call, PlacementFailure& failure) {
   failure = {call, SystemText(GetLastError())};
   return false;
-}
-
-std::string Utf8(const wchar_t* text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return {};
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, &bytes[0], size, nullptr, nullptr);
-  bytes.pop_back();
-  return bytes;
-}
-
-std::wstring Wide(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  if (size <= 1) return {};
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], size);
-  wide.pop_back();
-  return wide;
 }
 
 std::string Lower(std::string text) {
