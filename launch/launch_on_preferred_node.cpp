@@ -12,11 +12,13 @@ static_assert(sizeof(STARTUPINFOEXW) == 112, "the extended startup record of 64-
 
 namespace {
 
-// The child, once it exists, and the job that binds it to the tool, for the console's handler,
-// which runs on a thread of its own.
+// The child, once it exists, and the job that binds it to the tool with the limits it was given,
+// for the console's handler, which runs on a thread of its own. The limits are written before
+// the job is published.
 std::atomic<HANDLE> running_child{nullptr};
 std::atomic<DWORD> running_child_id{0};
 std::atomic<HANDLE> binding_job{nullptr};
+JOBOBJECT_EXTENDED_LIMIT_INFORMATION binding_limits = {};
 
 // Whether the child is attached to the tool's console. A GUI program (7zg.exe), or one that left
 // the console, never hears the console's events: started directly, it would outlive them.
@@ -29,33 +31,76 @@ bool ChildHearsTheConsole() {
   return count > 256;  // too many to list: as before, the child goes with the tool
 }
 
-// Lifts the job's kill-on-close, before the system ends the tool.
+// Lifts the job's kill-on-close, before the system ends the tool; every other limit stays.
 void LetTheChildOutliveTheTool() {
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (const HANDLE job = binding_job.load()) {
-    static_cast<void>(
-        SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
-  }
+  const HANDLE job = binding_job.load();
+  if (job == nullptr) return;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = binding_limits;
+  limits.BasicLimitInformation.LimitFlags &= ~DWORD{JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE};
+  static_cast<void>(
+      SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits));
 }
 
-// Ctrl+C and Ctrl+Break reach the child from the console itself, and the child decides; the tool
-// only goes on waiting, so that the child's end is still reported. So does a logoff, which also
-// reaches a service's console programs when any user logs off. Closing the console and shutting
-// down end the tool once this returns: a child attached to the console hears them too and takes
-// its time, and the tool waits for it and never returns, so that the main thread prints its last
-// line and ends the run; a child that is not attached lives on, as it would started directly.
+// The tool never waits here for the child: the console host signals its processes one after
+// another, giving each its turn, and the child must meet the event in its own turn, whichever
+// comes first, exactly as it would started directly.
+// - Ctrl+C and Ctrl+Break: a child attached to the console hears the key itself and decides; the
+//   tool goes on waiting, so that the child's end is still reported. A child that is not attached
+//   never hears it: the tool ends as the system's default ends it and the child lives on, as it
+//   would started directly (cmd does not wait for a GUI program).
+// - Closing the console, logging off and shutting down: the system ends the tool once this
+//   returns, and the child outlives it to meet the event itself. A logoff that does not end the
+//   tool (a service's console program) leaves it waiting.
 BOOL WINAPI HandleConsoleEvent(DWORD control_type) {
-  if (control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT) return TRUE;
-  const HANDLE child = running_child.load();
-  if (child == nullptr) return FALSE;  // nothing started yet: the tool ends as it always did
-  const bool hears = ChildHearsTheConsole();
-  if (!hears) LetTheChildOutliveTheTool();
-  if (control_type == CTRL_LOGOFF_EVENT) return TRUE;
-  if (!hears) return FALSE;
-  WaitForSingleObject(child, INFINITE);
-  Sleep(INFINITE);
-  return TRUE;
+  if (running_child.load() == nullptr) return FALSE;  // nothing started yet: the tool ends
+  if (control_type == CTRL_C_EVENT || control_type == CTRL_BREAK_EVENT) {
+    if (ChildHearsTheConsole()) return TRUE;
+    LetTheChildOutliveTheTool();
+    return FALSE;
+  }
+  LetTheChildOutliveTheTool();
+  return control_type == CTRL_LOGOFF_EVENT ? TRUE : FALSE;
+}
+
+// What a program reads of its job to size itself (its memory, its processors, how many processes
+// it may have): the program's immediate job is the tool's, so it carries the limits of the job
+// the tool runs in, if any, and the program reads what it would read started directly. The outer
+// job's limits apply all the same.
+constexpr DWORD kSizingLimits = JOB_OBJECT_LIMIT_WORKINGSET | JOB_OBJECT_LIMIT_PROCESS_TIME |
+                                JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_AFFINITY |
+                                JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY;
+
+// The job's own limits, and those of the tool's job where the system takes them.
+bool SetBindingLimits(HANDLE job, JOBOBJECT_EXTENDED_LIMIT_INFORMATION& limits) {
+  constexpr DWORD kBinding =
+      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION callers = {};
+  if (QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &callers,
+                                sizeof callers, nullptr) &&
+      (callers.BasicLimitInformation.LimitFlags & kSizingLimits) != 0) {
+    limits = callers;
+    limits.BasicLimitInformation.LimitFlags =
+        (callers.BasicLimitInformation.LimitFlags & kSizingLimits) | kBinding;
+    if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+      return true;
+    }
+  }
+  limits = {};
+  limits.BasicLimitInformation.LimitFlags = kBinding;
+  return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
+// The CPU rate of the tool's job, as the program would read it; its notices need a port of the
+// job's own, and go.
+void CopyCpuRate(HANDLE job) {
+  JOBOBJECT_CPU_RATE_CONTROL_INFORMATION rate = {};
+  if (QueryInformationJobObject(nullptr, JobObjectCpuRateControlInformation, &rate, sizeof rate,
+                                nullptr) &&
+      (rate.ControlFlags & JOB_OBJECT_CPU_RATE_CONTROL_ENABLE) != 0) {
+    rate.ControlFlags &= ~DWORD{JOB_OBJECT_CPU_RATE_CONTROL_NOTIFY};
+    static_cast<void>(
+        SetInformationJobObject(job, JobObjectCpuRateControlInformation, &rate, sizeof rate));
+  }
 }
 
 // Binds the child to the tool, as if a harness that kills the tool (TerminateProcess, taskkill
@@ -68,10 +113,10 @@ void EndWithTheTool(HANDLE child) {
   const HANDLE job = CreateJobObjectW(nullptr, nullptr);
   if (job == nullptr) return;
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
-  limits.BasicLimitInformation.LimitFlags =
-      JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
-  if (SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
-      AssignProcessToJobObject(job, child)) {
+  if (!SetBindingLimits(job, limits)) return;
+  CopyCpuRate(job);
+  if (AssignProcessToJobObject(job, child)) {
+    binding_limits = limits;
     binding_job = job;
   }
   // The job's handle stays open until the tool ends: its close is what ends the child.

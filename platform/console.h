@@ -1,6 +1,8 @@
 // The one path every message takes to standard output.
 #pragma once
 
+#include <string>
+
 #include "text/format_wide.h"
 #include "text/wide_text.h"
 
@@ -12,6 +14,12 @@ void WriteToStdout(const WideText& text);
 // no report of its own, outside the output scripts read. Takes no memory, as it may have to say
 // that memory ran out. Defined per platform.
 void WriteNoteToStderr(const char* line) noexcept;
+
+// The probe's way out: UTF-8 `text`, whole, to standard output or error; on a Windows console
+// as the characters themselves, whatever the console's code page. False where it cannot be
+// written, with the system's reason. Defined per platform.
+enum class StandardStream { kOutput, kError };
+bool WriteUtf8(StandardStream stream, const std::string& text, std::string& reason);
 
 template <typename... Args>
 void ConsolePrint(const wchar_t* format, const Args&... args) {

@@ -23,9 +23,10 @@ unsigned char* FreshPages(std::size_t pages, PlacementFailure& failure);
 bool NodesOfPages(unsigned char* memory, std::size_t pages, std::vector<int>& nodes,
                   PlacementFailure& failure);
 
-// The processor the calling thread runs on, and its node.
+// The processor the calling thread runs on, named as the system numbers processors (Linux "3",
+// Windows "1:0", group and number), and its node.
 struct RunningOn {
-  unsigned processor = 0;
+  std::string processor = "0";
   int node = -1;  // -1: the system does not say
 };
 RunningOn Running();

@@ -55,9 +55,26 @@ constexpr DWORD CTRL_LOGOFF_EVENT = 5;
 constexpr DWORD CTRL_SHUTDOWN_EVENT = 6;
 using PHANDLER_ROUTINE = BOOL (*)(DWORD control_type);
 
+constexpr DWORD JOB_OBJECT_LIMIT_WORKINGSET = 0x00000001;
+constexpr DWORD JOB_OBJECT_LIMIT_PROCESS_TIME = 0x00000002;
+constexpr DWORD JOB_OBJECT_LIMIT_ACTIVE_PROCESS = 0x00000008;
+constexpr DWORD JOB_OBJECT_LIMIT_AFFINITY = 0x00000010;
+constexpr DWORD JOB_OBJECT_LIMIT_PRIORITY_CLASS = 0x00000020;
+constexpr DWORD JOB_OBJECT_LIMIT_PROCESS_MEMORY = 0x00000100;
+constexpr DWORD JOB_OBJECT_LIMIT_JOB_MEMORY = 0x00000200;
 constexpr DWORD JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK = 0x00001000;
 constexpr DWORD JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE = 0x00002000;
-enum JOBOBJECTINFOCLASS { JobObjectExtendedLimitInformation = 9 };
+constexpr DWORD JOB_OBJECT_CPU_RATE_CONTROL_ENABLE = 0x1;
+constexpr DWORD JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP = 0x4;
+constexpr DWORD JOB_OBJECT_CPU_RATE_CONTROL_NOTIFY = 0x8;
+enum JOBOBJECTINFOCLASS {
+  JobObjectExtendedLimitInformation = 9,
+  JobObjectCpuRateControlInformation = 15
+};
+struct JOBOBJECT_CPU_RATE_CONTROL_INFORMATION {
+  DWORD ControlFlags;
+  DWORD CpuRate;  // or the weight, as the flags say
+};
 
 // Laid out as on 64-bit Windows; its time limits are LARGE_INTEGERs there.
 struct JOBOBJECT_BASIC_LIMIT_INFORMATION {
@@ -156,7 +173,6 @@ BOOL CreateProcessW(LPCWSTR application_name, LPWSTR command_line,
 BOOL SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);
 // Never asked here: only the console's handler asks, and POSIX never calls it.
 DWORD GetConsoleProcessList(DWORD* process_ids, DWORD count);
-void Sleep(DWORD milliseconds);
 
 // Linux has no job objects: its stand-in binds each child to the tool at its creation instead
 // (the parent-death signal), which only the child itself can set, before its program runs. So
@@ -165,6 +181,8 @@ HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES job_attributes, LPCWSTR name);
 BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
                              DWORD information_length);
 BOOL AssignProcessToJobObject(HANDLE job, HANDLE process);
+BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
+                               DWORD information_length, DWORD* return_length);
 
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exit_code);

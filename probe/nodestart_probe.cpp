@@ -64,7 +64,7 @@ std::string PagesPerNode(const std::vector<int>& nodes, const std::string& befor
 
 std::string WhereItRuns() {
   const RunningOn running = Running();
-  return "processor " + std::to_string(running.processor) +
+  return "processor " + running.processor +
          (running.node < 0 ? std::string() : ", node " + std::to_string(running.node));
 }
 
@@ -145,13 +145,11 @@ int Probe(const std::vector<std::string>& arguments) {
   const std::string started_on = WhereItRuns();
   ProbeArguments parsed;
   if (!Parse(arguments, parsed)) {
-    static_cast<void>(
-        std::fputs("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
-                   "to 1048576, default 256; SECONDS 1 to 3600)\n"
-                   "       nodestart-probe [--watch=SECONDS] --pid=PID\n"
-                   "       nodestart-probe --nodes\n"
-                   "       nodestart-probe --node-of=DEVICE\n",
-                   stderr));
+    Say("usage: nodestart-probe [--watch=SECONDS] [MIB [FILE]]   (MIB 1 "
+        "to 1048576, default 256; SECONDS 1 to 3600)\n"
+        "       nodestart-probe [--watch=SECONDS] --pid=PID\n"
+        "       nodestart-probe --nodes\n"
+        "       nodestart-probe --node-of=DEVICE\n");
     return 1;
   }
   if (parsed.nodes) return ReportMachine();
@@ -183,9 +181,7 @@ int Probe(const std::vector<std::string>& arguments) {
     if (!NodesOfPages(memory, pages, nodes, failure)) return ReportFailure(failure);
     out += PagesPerNode(nodes, "at the end, ");
   }
-  if (std::fputs(out.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
-    return ReportFailure({"write to standard output", std::strerror(errno)});
-  }
+  if (const int status = WriteOut(out)) return status;
   if (parsed.positional.size() == 2) {
     const std::string& path = parsed.positional[1];
     std::FILE* file = OpenReport(path);

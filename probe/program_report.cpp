@@ -1,10 +1,8 @@
 #include "probe/program_report.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <string>
 #include <thread>
@@ -145,10 +143,6 @@ std::string Sample(long long ms, const ProgramPlacement& placement) {
   return line + "\n";
 }
 
-bool Print(const std::string& text) {
-  return std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
-}
-
 }  // namespace
 
 int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
@@ -159,9 +153,7 @@ int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
     return ReportFailure(failure);
   }
   pid = program.pid;  // the program a thread's number named
-  if (!Print(Report(pid, placement))) {
-    return ReportFailure({"write to standard output", std::strerror(errno)});
-  }
+  if (const int status = WriteOut(Report(pid, placement))) return status;
   using Clock = std::chrono::steady_clock;
   const Clock::time_point start = Clock::now();
   const Clock::time_point end = start + std::chrono::seconds(watch_seconds);
@@ -177,7 +169,7 @@ int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
     const std::string line = looked ? Sample(ms, placement)
                                     : "at " + std::to_string(ms) + " ms: process " +
                                           std::to_string(pid) + " has ended\n";
-    if (!Print(line)) return ReportFailure({"write to standard output", std::strerror(errno)});
+    if (const int status = WriteOut(line)) return status;
     if (!looked) break;
     tick = std::max(tick, static_cast<long long>((Clock::now() - start) / kHalfSecond));
   }

@@ -1,14 +1,26 @@
 // How the probe says that the system could not tell it something.
 #pragma once
 
-#include <cstdio>
 #include <string>
 
+#include "platform/console.h"
 #include "platform/memory_placement.h"
+
+// `text` on standard error, whatever becomes of it: nobody is left to tell.
+inline void Say(const std::string& text) {
+  std::string reason;
+  static_cast<void>(WriteUtf8(StandardStream::kError, text, reason));
+}
 
 // "nodestart-probe: CALL: REASON" on standard error; the probe's status for it, 2.
 inline int ReportFailure(const PlacementFailure& failure) {
-  const std::string line = "nodestart-probe: " + failure.call + ": " + failure.reason + "\n";
-  static_cast<void>(std::fputs(line.c_str(), stderr));
+  Say("nodestart-probe: " + failure.call + ": " + failure.reason + "\n");
   return 2;
+}
+
+// `text` on standard output; where it cannot be written, the report of that, status 2.
+inline int WriteOut(const std::string& text) {
+  std::string reason;
+  if (WriteUtf8(StandardStream::kOutput, text, reason)) return 0;
+  return ReportFailure({"write to standard output", reason});
 }

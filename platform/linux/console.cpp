@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "platform/console.h"
+#include "platform/linux/kernel_signal_set.h"
 #include "text/lossless_utf8.h"
 
 namespace {
@@ -37,7 +39,7 @@ void WriteToStdout(const WideText& text) {
   sigaddset(&pipe_signal, SIGPIPE);
   sigpending(&pending);
   const bool pending_before = sigismember(&pending, SIGPIPE) == 1;
-  sigprocmask(SIG_BLOCK, &pipe_signal, &mask);
+  SetKernelMask(SIG_BLOCK, pipe_signal, &mask);  // glibc's own call would drop signals 32 and 33
   std::size_t written = 0;
   while (written < bytes.size()) {
     const ssize_t result = write(STDOUT_FILENO, bytes.data() + written, bytes.size() - written);
@@ -52,7 +54,14 @@ void WriteToStdout(const WideText& text) {
     if (result < 0 && errno == EPIPE && !pending_before) sigtimedwait(&pipe_signal, nullptr, &now);
     break;
   }
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  SetKernelMask(SIG_SETMASK, mask, nullptr);
+}
+
+bool WriteUtf8(StandardStream stream, const std::string& text, std::string& reason) {
+  std::FILE* const file = stream == StandardStream::kOutput ? stdout : stderr;
+  if (std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0) return true;
+  reason = std::strerror(errno);
+  return false;
 }
 
 void WriteNoteToStderr(const char* line) noexcept {

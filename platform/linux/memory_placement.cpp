@@ -48,7 +48,7 @@ RunningOn Running() {
   unsigned node = 0;
   RunningOn running;
   if (syscall(SYS_getcpu, &processor, &node, nullptr) == 0) {
-    running.processor = processor;
+    running.processor = std::to_string(processor);
     running.node = static_cast<int>(node);
   }
   return running;

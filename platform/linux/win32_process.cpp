@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <ctime>
 #include <new>
 #include <string>
 #include <vector>
@@ -180,15 +179,6 @@ DWORD GetConsoleProcessList(DWORD* /*process_ids*/, DWORD /*count*/) {
   return static_cast<DWORD>(FailWith(ERROR_NOT_SUPPORTED));  // no console, no list
 }
 
-void Sleep(DWORD milliseconds) {
-  if (milliseconds == INFINITE) {
-    for (;;) pause();
-  }
-  timespec left = {milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
-
 HANDLE CreateJobObjectW(LPSECURITY_ATTRIBUTES /*job_attributes*/, LPCWSTR /*name*/) {
   FailWith(ERROR_NOT_SUPPORTED);
   return nullptr;
@@ -200,6 +190,12 @@ BOOL SetInformationJobObject(HANDLE /*job*/, JOBOBJECTINFOCLASS /*information_cl
 }
 
 BOOL AssignProcessToJobObject(HANDLE /*job*/, HANDLE /*process*/) {
+  return FailWith(ERROR_INVALID_HANDLE);
+}
+
+BOOL QueryInformationJobObject(HANDLE /*job*/, JOBOBJECTINFOCLASS /*information_class*/,
+                               LPVOID /*information*/, DWORD /*information_length*/,
+                               DWORD* /*return_length*/) {
   return FailWith(ERROR_INVALID_HANDLE);
 }
 

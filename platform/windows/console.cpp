@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include "platform/console.h"
+#include "platform/windows/system_text.h"
+#include "platform/windows/utf8.h"
 
 namespace {
 
@@ -18,50 +20,66 @@ WideText WithWindowsLineBreaks(const WideText& text) {
   return out;
 }
 
-// Hands `write` the units in chunks of at most `most` until all are written or it fails; a
-// failure leaves nobody to tell. A chunk never ends between the two halves of a surrogate pair,
-// which the console would show as two replacement characters. A write that takes nothing (a full
-// pipe in PIPE_NOWAIT mode) is tried again a moment later: nothing is lost.
+// Hands `write` the units in chunks of at most `most` until all are written or it fails. A chunk
+// never ends between the two halves of a surrogate pair, which the console would show as two
+// replacement characters. A write that takes nothing (a full pipe in PIPE_NOWAIT mode) is tried
+// again a moment later: nothing is lost.
 template <typename Unit, typename Write>
-void WriteAll(const Unit* data, std::size_t size, DWORD most, Write write) {
+bool WriteAll(const Unit* data, std::size_t size, DWORD most, Write write) {
   while (size != 0) {
     DWORD chunk = size > most ? most : static_cast<DWORD>(size);
     if constexpr (sizeof(Unit) == sizeof(wchar_t)) {
       if (chunk < size && chunk > 1 && IS_HIGH_SURROGATE(data[chunk - 1])) --chunk;
     }
     DWORD written = 0;
-    if (!write(data, chunk, &written)) return;
+    if (!write(data, chunk, &written)) return false;
     if (written == 0) Sleep(1);
     data += written;
     size -= written;
   }
+  return true;
+}
+
+// `text` on a console as UTF-16, which shows every character; elsewhere (a file, a pipe) as
+// UTF-8, lone surrogates becoming U+FFFD. False with the last error set where it fails.
+bool WriteWide(HANDLE out, const WideText& text) {
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  const WideText lines = WithWindowsLineBreaks(text);
+  if (lines.empty()) return true;
+  DWORD mode = 0;
+  if (GetConsoleMode(out, &mode)) {
+    return WriteAll(lines.data(), lines.size(), 0x4000,
+                    [out](const wchar_t* data, DWORD n, DWORD* done) {
+                      return WriteConsoleW(out, data, n, done, nullptr);
+                    });
+  }
+  const int wide_size = static_cast<int>(lines.size());  // within the wide-text limit
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, &bytes[0], size, nullptr, nullptr);
+  return WriteAll(bytes.data(), bytes.size(), 0x10000000,
+                  [out](const char* data, DWORD n, DWORD* done) {
+                    return WriteFile(out, data, n, done, nullptr);
+                  });
 }
 
 }  // namespace
 
+// A failure leaves nobody to tell.
 void WriteToStdout(const WideText& text) {
-  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
-  const WideText lines = WithWindowsLineBreaks(text);
-  if (lines.empty()) return;
-  DWORD mode = 0;
-  if (GetConsoleMode(out, &mode)) {
-    // A real console shows every character when given UTF-16 directly.
-    WriteAll(lines.data(), lines.size(), 0x4000, [out](const wchar_t* data, DWORD n, DWORD* done) {
-      return WriteConsoleW(out, data, n, done, nullptr);
-    });
-    return;
-  }
-  // Redirected to a file or pipe: UTF-8, lone surrogates becoming U+FFFD.
-  const int wide_size = static_cast<int>(lines.size());  // within the wide-text limit
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, lines.data(), wide_size, &bytes[0], size, nullptr, nullptr);
-  WriteAll(bytes.data(), bytes.size(), 0x10000000, [out](const char* data, DWORD n, DWORD* done) {
-    return WriteFile(out, data, n, done, nullptr);
-  });
+  static_cast<void>(WriteWide(GetStdHandle(STD_OUTPUT_HANDLE), text));
+}
+
+bool WriteUtf8(StandardStream stream, const std::string& text, std::string& reason) {
+  const DWORD which = stream == StandardStream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+  if (WriteWide(GetStdHandle(which), Wide(text))) return true;
+  reason = SystemText(GetLastError());
+  return false;
 }
 
 void WriteNoteToStderr(const char* line) noexcept {

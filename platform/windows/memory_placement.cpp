@@ -59,7 +59,7 @@ RunningOn Running() {
   PROCESSOR_NUMBER number = {};
   GetCurrentProcessorNumberEx(&number);
   RunningOn running;
-  running.processor = number.Group * 64u + number.Number;
+  running.processor = std::to_string(number.Group) + ":" + std::to_string(number.Number);
   USHORT node = 0;
   if (GetNumaProcessorNodeEx(&number, &node) && node != 0xFFFF) running.node = node;
   return running;

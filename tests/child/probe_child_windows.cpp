@@ -2,12 +2,31 @@
 // build of the tool recorded, then exits with the code it is told (hexadecimal allowed).
 //   --ready      prints its process id and "probe ready" once it has printed the rest
 //   --run-ms=N   then runs N ms before it exits
+//   --save-on-close=FILE   on the console's close, takes a moment to save, writes "saved" to
+//                          FILE and exits, as a program with unsaved results does
 #include <windows.h>
 
 #include <cwchar>
 #include <string>
 
 #include "support/utf8_windows.h"
+
+namespace {
+
+std::wstring save_to;
+
+BOOL WINAPI SaveOnClose(DWORD control_type) {
+  if (control_type != CTRL_CLOSE_EVENT) return FALSE;
+  Sleep(200);
+  const HANDLE file =
+      CreateFileW(save_to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, "saved", 5, &written, nullptr);
+  CloseHandle(file);
+  ExitProcess(0);
+}
+
+}  // namespace
 
 int wmain(int argc, wchar_t* argv[]) {
   std::string out = "cmdline:" + Utf8(GetCommandLineW()) + "\n";
@@ -22,6 +41,10 @@ int wmain(int argc, wchar_t* argv[]) {
     if (std::wcsncmp(argv[i], L"--run-ms=", 9) == 0)
       run_ms = std::wcstoul(argv[i] + 9, nullptr, 10);
     ready = ready || std::wcscmp(argv[i], L"--ready") == 0;
+    if (std::wcsncmp(argv[i], L"--save-on-close=", 16) == 0) {
+      save_to = argv[i] + 16;
+      SetConsoleCtrlHandler(SaveOnClose, TRUE);
+    }
   }
   wchar_t node[16];
   const DWORD length = GetEnvironmentVariableW(L"NODESTART_STAND_IN_NODE", node, 16);

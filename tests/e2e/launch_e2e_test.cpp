@@ -285,12 +285,12 @@ std::string ReadPipeUntil(HANDLE read_end, const std::string& text, std::string 
   return output;
 }
 
-// The program the probe names as ready, opened to wait for and end it.
+// The program the probe names as ready, opened to wait for, signal and end it.
 HANDLE OpenProbe(const std::string& output) {
   const std::size_t pid = output.find("pid:");
-  return pid == std::string::npos ? nullptr
-                                  : OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE,
-                                                std::stoul(output.substr(pid + 4)));
+  return pid == std::string::npos
+             ? nullptr
+             : OpenProcess(PROCESS_ALL_ACCESS, FALSE, std::stoul(output.substr(pid + 4)));
 }
 
 // A harness that kills the tool (TerminateProcess: taskkill /f, Python's timeout) ends the
@@ -309,52 +309,95 @@ TEST(LaunchEndToEnd, AKilledToolEndsTheProgram) {
 }
 
 // Wine has no real console events: a thread started at kernelbase!CtrlRoutine delivers one as
-// Windows does. The test build of the tool stands in for GetConsoleProcessList: "detached"
-// keeps the child off the console, as a GUI program is.
+// Windows does. The console host signals its processes in turn, oldest or newest first, waits
+// up to 5 s for each, then ends it. The test build of the tool stands in for
+// GetConsoleProcessList: "detached" keeps the child off the console, as a GUI program is, and the
+// host does not signal it.
 TEST(LaunchEndToEnd, ConsoleEventsLeaveTheChildItsFateAndTheToolItsLastLine) {
   const auto deliver = reinterpret_cast<LPTHREAD_START_ROUTINE>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernelbase.dll"), "CtrlRoutine")));
   if (deliver == nullptr) GTEST_SKIP() << "no kernelbase!CtrlRoutine here";
+  const auto signal = [deliver](HANDLE process, DWORD event) {
+    const HANDLE thread = CreateRemoteThread(
+        process, nullptr, 0, deliver, reinterpret_cast<LPVOID>(DWORD_PTR{event}), 0, nullptr);
+    if (thread != nullptr) CloseHandle(thread);
+    if (WaitForSingleObject(process, 5000) == WAIT_TIMEOUT) TerminateProcess(process, 0xC000013A);
+  };
   const struct {
     const char* name;
     DWORD event;
     bool detached;
+    bool newest_first;
   } cases[] = {
-      {"a GUI child outlives the console's close", CTRL_CLOSE_EVENT, true},
-      {"a console child's end is reported after a logoff", CTRL_LOGOFF_EVENT, false},
-      {"and after the console's close", CTRL_CLOSE_EVENT, false},
+      {"closed, oldest first: the program saves its work", CTRL_CLOSE_EVENT, false, false},
+      {"closed, newest first: the program saves its work", CTRL_CLOSE_EVENT, false, true},
+      {"a GUI child outlives the console's close", CTRL_CLOSE_EVENT, true, false},
+      {"a GUI child outlives Ctrl+C, which ends the tool", CTRL_C_EVENT, true, false},
+      {"a console child's end is reported after a logoff", CTRL_LOGOFF_EVENT, false, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const ScratchFolder scratch;
+    const std::string saved = (scratch.path() / "saved").u8string();
+    const bool closing = c.event == CTRL_CLOSE_EVENT && !c.detached;
     SetEnvironmentVariableW(L"NODESTART_STAND_IN_CONSOLE", c.detached ? L"detached" : nullptr);
     PROCESS_INFORMATION tool = {};
-    const HANDLE read_end = StartWithOutputPipe(BuiltProgram("nodestart_node_stand_in"),
-                                                {"0", kProbe, "--ready", "--run-ms=1500"}, tool);
+    const HANDLE read_end =
+        StartWithOutputPipe(BuiltProgram("nodestart_node_stand_in"),
+                            {"0", kProbe, "--ready", closing ? "--run-ms=20000" : "--run-ms=1500",
+                             "--save-on-close=" + saved},
+                            tool);
     const std::string ready = ReadPipeUntil(read_end, "probe ready");
     const HANDLE program = OpenProbe(ready);
     ASSERT_NE(program, nullptr) << ready;
-    const HANDLE event =
-        CreateRemoteThread(tool.hProcess, nullptr, 0, deliver,
-                           reinterpret_cast<LPVOID>(DWORD_PTR{c.event}), 0, nullptr);
-    ASSERT_NE(event, nullptr);
-    if (c.detached) {
-      EXPECT_EQ(WaitForSingleObject(tool.hProcess, 5000), WAIT_OBJECT_0) << "the tool waits on";
+    if (closing) {
+      for (const HANDLE process : c.newest_first ? std::vector<HANDLE>{program, tool.hProcess}
+                                                 : std::vector<HANDLE>{tool.hProcess, program}) {
+        signal(process, c.event);
+      }
+      std::ifstream record(std::filesystem::u8path(saved));
+      const std::string content((std::istreambuf_iterator<char>(record)), {});
+      EXPECT_EQ(content, "saved") << "the program never heard the close";
+    } else if (c.detached) {
+      signal(tool.hProcess, c.event);
+      DWORD status = 0;
+      GetExitCodeProcess(tool.hProcess, &status);
+      EXPECT_NE(status, 0xC000013A) << "the tool waited on and was ended";
       EXPECT_EQ(WaitForSingleObject(program, 300), static_cast<DWORD>(WAIT_TIMEOUT))
           << "the GUI child was ended with the tool";
-      TerminateProcess(program, 0);
     } else {
+      signal(tool.hProcess, c.event);
       const std::string output = ReadPipeUntil(read_end, "", ready);
       EXPECT_NE(output.find("Child process exited with code 0"), std::string::npos) << output;
-      EXPECT_EQ(WaitForSingleObject(tool.hProcess, 5000), WAIT_OBJECT_0);
       DWORD status = 1;
       GetExitCodeProcess(tool.hProcess, &status);
       EXPECT_EQ(status, 0u);
     }
-    for (const HANDLE handle : {event, program, tool.hProcess, tool.hThread, read_end}) {
+    TerminateProcess(program, 0);
+    WaitForSingleObject(program, 5000);
+    for (const HANDLE handle : {program, tool.hProcess, tool.hThread, read_end}) {
       CloseHandle(handle);
     }
   }
   SetEnvironmentVariableW(L"NODESTART_STAND_IN_CONSOLE", nullptr);
+}
+
+// A program reads its immediate job's limits to size itself; under the tool, that job is the
+// tool's. The test build stands in for the tool's job, which Wine would report without limits,
+// and records the limits the tool gives the program's.
+TEST(LaunchEndToEnd, TheProgramsJobCarriesTheLimitsOfTheToolsJob) {
+  const ScratchFolder scratch;
+  const std::string record = (scratch.path() / "job").u8string();
+  SetEnvironmentVariableW(L"NODESTART_STAND_IN_JOB_MEMORY", L"536870912");
+  SetEnvironmentVariableW(L"NODESTART_STAND_IN_JOB_RECORD", (scratch.path() / "job").c_str());
+  const std::vector<std::string> target = {kProbe};
+  ExpectLaunch(BuiltProgram("nodestart_node_stand_in"),
+               {"in a job of 512 MiB a process", 0, target, Ran(target, {}, 0, 0), 0});
+  SetEnvironmentVariableW(L"NODESTART_STAND_IN_JOB_MEMORY", nullptr);
+  SetEnvironmentVariableW(L"NODESTART_STAND_IN_JOB_RECORD", nullptr);
+  std::ifstream recorded(std::filesystem::u8path(record));
+  const std::string content((std::istreambuf_iterator<char>(recorded)), {});
+  EXPECT_EQ(content, "process memory 536870912\n");
 }
 
 #endif

@@ -134,8 +134,6 @@ DWORD GetConsoleProcessList(DWORD* process_ids, DWORD count) {
   return listed;
 }
 
-void Sleep(DWORD milliseconds) { kernel.slept_for_ever = milliseconds == INFINITE; }
-
 void EndAsAnInterruptedChild(HANDLE child) {
   kernel.calls.push_back("EndAsAnInterruptedChild");
   kernel.ended_as_child = child;
@@ -154,10 +152,32 @@ BOOL SetInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, L
                              DWORD information_length) {
   kernel.calls.push_back("SetInformationJobObject");
   if (job != kJob) return Fail(ERROR_INVALID_HANDLE);
+  if (information_class == JobObjectCpuRateControlInformation) {
+    std::memcpy(&kernel.job.rate, information, sizeof kernel.job.rate);
+    return TRUE;
+  }
   const auto* limits = static_cast<const JOBOBJECT_EXTENDED_LIMIT_INFORMATION*>(information);
+  if ((limits->BasicLimitInformation.LimitFlags & kernel.refused_limits) != 0) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
   kernel.job.information_class = information_class;
   kernel.job.limit_flags = limits->BasicLimitInformation.LimitFlags;
   kernel.job.length = information_length;
+  kernel.job.limits = *limits;
+  return TRUE;
+}
+
+BOOL QueryInformationJobObject(HANDLE job, JOBOBJECTINFOCLASS information_class, LPVOID information,
+                               DWORD information_length, DWORD* /*return_length*/) {
+  kernel.calls.push_back("QueryInformationJobObject");
+  if (job != nullptr || !kernel.in_job) return Fail(ERROR_INVALID_PARAMETER);
+  if (information_class == JobObjectCpuRateControlInformation) {
+    if (information_length != sizeof kernel.callers_rate) return Fail(ERROR_BAD_LENGTH);
+    std::memcpy(information, &kernel.callers_rate, sizeof kernel.callers_rate);
+  } else {
+    if (information_length != sizeof kernel.callers_limits) return Fail(ERROR_BAD_LENGTH);
+    std::memcpy(information, &kernel.callers_limits, sizeof kernel.callers_limits);
+  }
   return TRUE;
 }
 

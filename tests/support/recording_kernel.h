@@ -17,6 +17,12 @@ struct RecordingKernel {
   DWORD update_error = 0;  // likewise for UpdateProcThreadAttribute
   DWORD create_error = 0;  // likewise for CreateProcessW
   DWORD job_error = 0;     // likewise for CreateJobObjectW
+  // The job the tool runs in, as QueryInformationJobObject(NULL, ...) reads it: none where
+  // `in_job` is false. SetInformationJobObject refuses limits with any of `refused_limits`.
+  bool in_job = false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION callers_limits = {};
+  JOBOBJECT_CPU_RATE_CONTROL_INFORMATION callers_rate = {};
+  DWORD refused_limits = 0;
   DWORD child_exit_code = 0;
   bool child_on_console = true;        // GetConsoleProcessList lists the child
   bool no_system_text = false;         // FormatMessageW finds no text
@@ -68,10 +74,11 @@ struct RecordingKernel {
     JOBOBJECTINFOCLASS information_class;
     DWORD limit_flags;
     DWORD length;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;  // as last set
+    JOBOBJECT_CPU_RATE_CONTROL_INFORMATION rate;
     HANDLE assigned_job;
     HANDLE assigned_process;
   } job = {};
-  bool slept_for_ever = false;
   HANDLE ended_as_child = nullptr;
   HANDLE waited_handle = nullptr;
   DWORD waited_milliseconds = 0;

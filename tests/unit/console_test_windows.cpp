@@ -56,16 +56,29 @@ BOOL WINAPI WriteFileStandIn(HANDLE handle, LPCVOID data, DWORD size, LPDWORD do
   return TRUE;
 }
 
+// The tool's wide lines and the probe's UTF-8 ones: whole, and on a console as the characters
+// themselves, whatever its code page.
 TEST(ConsoleWriter, NeverSplitsASurrogatePairAndLosesNothing) {
   const std::wstring emoji = L"\xD83D\xDE00";
+  const std::wstring long_line = std::wstring(16383, L'a') + emoji + L"b";
+  const std::wstring exit_line = L"\n Child process exited with code 3\n";
+  const std::string reseau = "node 0 network 0000:21:00.0: 8086:100e (R\xC3\xA9seau)\n";
   const struct {
     const char* name;
     bool console;
     std::wstring text;
+    std::string utf8;  // the probe's, where not empty
     int writes_taking_nothing;
+    std::wstring shown;  // on the console
+    std::string bytes;   // in the pipe
   } cases[] = {
-      {"a pair across the console's piece", true, std::wstring(16383, L'a') + emoji + L"b", 0},
-      {"a full non-blocking pipe", false, L"\n Child process exited with code 3\n", 3},
+      {"a pair across the console's piece", true, long_line, "", 0, long_line, ""},
+      {"a full non-blocking pipe", false, exit_line, "", 3, L"",
+       "\r\n Child process exited with code 3\r\n"},
+      {"the probe's name on a console", true, L"", reseau, 0,
+       L"node 0 network 0000:21:00.0: 8086:100e (R\u00e9seau)\r\n", ""},
+      {"the probe's name in a pipe", false, L"", reseau, 1, L"",
+       "node 0 network 0000:21:00.0: 8086:100e (R\xC3\xA9seau)\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -74,15 +87,20 @@ TEST(ConsoleWriter, NeverSplitsASurrogatePairAndLosesNothing) {
     seen.console = c.console;
     seen.writes_taking_nothing = c.writes_taking_nothing;
     seen.active = true;
-    WriteToStdout(c.text);
+    std::string reason;
+    if (c.utf8.empty()) {
+      WriteToStdout(c.text);
+    } else {
+      EXPECT_TRUE(WriteUtf8(StandardStream::kOutput, c.utf8, reason)) << reason;
+    }
     seen.active = false;
     std::wstring whole;
     for (const std::wstring& piece : seen.pieces) {
       EXPECT_FALSE(IS_HIGH_SURROGATE(piece.back())) << "a piece of " << piece.size();
       whole += piece;
     }
-    EXPECT_EQ(c.console ? whole : std::wstring(), c.console ? c.text : std::wstring());
-    EXPECT_EQ(seen.bytes, c.console ? "" : "\r\n Child process exited with code 3\r\n");
+    EXPECT_EQ(whole, c.shown);
+    EXPECT_EQ(seen.bytes, c.bytes);
   }
 }
 

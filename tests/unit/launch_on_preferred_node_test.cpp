@@ -19,12 +19,13 @@ TEST_F(LaunchTest, PassesEveryCallTheArgumentsOfTheLaunch) {
   kernel.child_exit_code = 3;
   EXPECT_EQ(LaunchOnPreferredNode(L"indigo benchmark.exe", L"\"indigo benchmark.exe\" a b", 7), 0);
 
-  EXPECT_EQ(kernel.calls,
-            (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
-                   "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW",
-                   "CreateJobObjectW", "SetInformationJobObject", "AssignProcessToJobObject",
-                   "WaitForSingleObject", "GetExitCodeProcess", "DeleteProcThreadAttributeList",
-                   "EndAsAnInterruptedChild"}));
+  EXPECT_EQ(
+      kernel.calls,
+      (Calls{"InitializeProcThreadAttributeList(sizing)", "InitializeProcThreadAttributeList",
+             "UpdateProcThreadAttribute", "SetConsoleCtrlHandler", "CreateProcessW",
+             "CreateJobObjectW", "QueryInformationJobObject", "SetInformationJobObject",
+             "QueryInformationJobObject", "AssignProcessToJobObject", "WaitForSingleObject",
+             "GetExitCodeProcess", "DeleteProcThreadAttributeList", "EndAsAnInterruptedChild"}));
   const auto& sizing = kernel.init[0];
   EXPECT_EQ(sizing.count, 1u);
   EXPECT_EQ(sizing.flags, 0u);
@@ -89,7 +90,7 @@ TEST_F(LaunchTest, WaitsForTheChildWhateverHappensAroundIt) {
     ResetRecording();
     c.script(kernel);
     EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
-    EXPECT_EQ(kernel.calls.size(), kernel.job_error != 0 ? 10u : 12u);
+    EXPECT_EQ(kernel.calls.size(), kernel.job_error != 0 ? 10u : 14u);
     EXPECT_EQ(kernel.calls.back(), "EndAsAnInterruptedChild");
   }
 }
@@ -112,7 +113,12 @@ TEST_F(LaunchTest, PrintsTheExitCodeAsASigned32BitNumber) {
   }
 }
 
+// The console host signals its processes in turn, oldest or newest first: the tool never waits
+// for the child, so that the child meets each event in its own turn.
 TEST_F(LaunchTest, ConsoleEventsLeaveTheChildItsFateAndTheToolItsLastLine) {
+  kernel.in_job = true;
+  kernel.callers_limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_PROCESS_MEMORY;
+  kernel.callers_limits.ProcessMemoryLimit = SIZE_T{512} << 20;
   EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
   EXPECT_EQ(kernel.ended_as_child, reinterpret_cast<HANDLE>(0x1234));
   const auto& installed = kernel.control_handler;
@@ -123,28 +129,77 @@ TEST_F(LaunchTest, ConsoleEventsLeaveTheChildItsFateAndTheToolItsLastLine) {
     DWORD event;
     bool on_console;  // the child is attached to the tool's console
     BOOL handled;     // TRUE: the tool goes on; FALSE: the default ends it
-    bool waits;       // for the child, then for ever: the main thread ends the run
     bool lifted;      // the job's kill-on-close, so that the child outlives the tool
   } cases[] = {
-      {CTRL_C_EVENT, true, TRUE, false, false},
-      {CTRL_BREAK_EVENT, false, TRUE, false, false},
-      {CTRL_CLOSE_EVENT, true, TRUE, true, false},
-      {CTRL_CLOSE_EVENT, false, FALSE, false, true},
-      {CTRL_LOGOFF_EVENT, true, TRUE, false, false},
-      {CTRL_LOGOFF_EVENT, false, TRUE, false, true},
-      {CTRL_SHUTDOWN_EVENT, true, TRUE, true, false},
-      {CTRL_SHUTDOWN_EVENT, false, FALSE, false, true},
+      {CTRL_C_EVENT, true, TRUE, false},        {CTRL_BREAK_EVENT, true, TRUE, false},
+      {CTRL_C_EVENT, false, FALSE, true},       {CTRL_BREAK_EVENT, false, FALSE, true},
+      {CTRL_CLOSE_EVENT, true, FALSE, true},    {CTRL_CLOSE_EVENT, false, FALSE, true},
+      {CTRL_LOGOFF_EVENT, true, TRUE, true},    {CTRL_LOGOFF_EVENT, false, TRUE, true},
+      {CTRL_SHUTDOWN_EVENT, true, FALSE, true}, {CTRL_SHUTDOWN_EVENT, false, FALSE, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.event) + (c.on_console ? " on the console" : " off it"));
     kernel.waited_handle = nullptr;
-    kernel.slept_for_ever = false;
     kernel.job.limit_flags = kill_on_close;
+    kernel.job.limits.ProcessMemoryLimit = 0;
     kernel.child_on_console = c.on_console;
     EXPECT_EQ(installed.handler(c.event), c.handled);
-    EXPECT_EQ(kernel.waited_handle, c.waits ? reinterpret_cast<HANDLE>(0x1234) : nullptr);
-    EXPECT_EQ(kernel.slept_for_ever, c.waits);
+    EXPECT_EQ(kernel.waited_handle, nullptr) << "the handler waited for the child";
     EXPECT_EQ(kernel.job.limit_flags & kill_on_close, c.lifted ? 0 : kill_on_close);
+    if (c.lifted) {
+      EXPECT_EQ(kernel.job.limits.ProcessMemoryLimit, SIZE_T{512} << 20);
+    }
+  }
+}
+
+// A program reads its immediate job's limits to size itself: the tool's job carries those of the
+// job the tool runs in, where the system takes them.
+TEST_F(LaunchTest, TheChildsJobCarriesTheLimitsOfTheToolsJob) {
+  constexpr DWORD kBinding = 0x3000;
+  constexpr DWORD kSizing = JOB_OBJECT_LIMIT_PROCESS_MEMORY | JOB_OBJECT_LIMIT_JOB_MEMORY |
+                            JOB_OBJECT_LIMIT_ACTIVE_PROCESS | JOB_OBJECT_LIMIT_AFFINITY;
+  constexpr DWORD kRate = JOB_OBJECT_CPU_RATE_CONTROL_ENABLE | JOB_OBJECT_CPU_RATE_CONTROL_HARD_CAP;
+  const struct {
+    const char* name;
+    bool in_job;
+    DWORD refused;
+    DWORD rate_flags;
+    DWORD flags;  // the child's job's
+    SIZE_T process_memory;
+    DWORD rate;
+  } cases[] = {
+      {"no job around the tool", false, 0, kRate, kBinding, 0, 0},
+      {"its memory, processes and processors; not its priority", true, 0, 0, kBinding | kSizing,
+       SIZE_T{512} << 20, 0},
+      {"copying refused: the tool's own alone", true, JOB_OBJECT_LIMIT_JOB_MEMORY, 0, kBinding, 0,
+       0},
+      {"a CPU rate, without its notices", true, 0, kRate | JOB_OBJECT_CPU_RATE_CONTROL_NOTIFY,
+       kBinding | kSizing, SIZE_T{512} << 20, 5000},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetRecording();
+    kernel.in_job = c.in_job;
+    kernel.refused_limits = c.refused;
+    auto& callers = kernel.callers_limits;
+    callers.BasicLimitInformation.LimitFlags = kSizing | JOB_OBJECT_LIMIT_PRIORITY_CLASS;
+    callers.BasicLimitInformation.ActiveProcessLimit = 4;
+    callers.BasicLimitInformation.Affinity = 0xF;
+    callers.ProcessMemoryLimit = SIZE_T{512} << 20;
+    callers.JobMemoryLimit = SIZE_T{2} << 30;
+    kernel.callers_rate = {c.rate_flags, 5000};
+    EXPECT_EQ(LaunchOnPreferredNode(L"t", L"\"t\"", 0), 0);
+    const auto& limits = kernel.job.limits;
+    EXPECT_EQ(limits.BasicLimitInformation.LimitFlags, c.flags);
+    EXPECT_EQ(limits.ProcessMemoryLimit, c.process_memory);
+    if ((c.flags & kSizing) != 0) {
+      EXPECT_EQ(limits.JobMemoryLimit, SIZE_T{2} << 30);
+      EXPECT_EQ(limits.BasicLimitInformation.ActiveProcessLimit, 4u);
+      EXPECT_EQ(limits.BasicLimitInformation.Affinity, 0xFu);
+    }
+    EXPECT_EQ(kernel.job.rate.ControlFlags, c.rate == 0 ? 0 : kRate);
+    EXPECT_EQ(kernel.job.rate.CpuRate, c.rate);
+    EXPECT_EQ(kernel.job.assigned_process, reinterpret_cast<HANDLE>(0x1234));
   }
 }
 
