@@ -1,6 +1,8 @@
 #include "platform/linux/child_spawn.h"
 
+#include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>  // environ
 
@@ -9,6 +11,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -38,14 +41,47 @@ std::vector<std::string> Candidates(const std::string& program, int* error) {
   }
 }
 
+// The CPU-time timers: they count the CPU time of the process that armed them, which exec keeps
+// and fork does not.
+constexpr int kCpuTimers[] = {ITIMER_PROF, ITIMER_VIRTUAL};
+
+// What the child is handed besides its start.
+struct Handover {
+  itimerval cpu_timers[2];  // as they were in the tool, disarmed there meanwhile
+  const char* tool_status;  // /proc/TOOL/status
+};
+
+// Whether the tool holds a Ctrl+C or Ctrl+\ the child does not block: one that came before the
+// child existed, which the kernel gave the tool alone. Read by the child once it exists, so that
+// one that comes later reaches the child itself. Only calls the kernel serves, into the stack.
+bool InterruptedBeforeTheChild(const char* tool_status, const sigset_t& child_mask) {
+  char text[4096];
+  const int file = open(tool_status, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  const ssize_t size = read(file, text, sizeof text - 1);
+  close(file);
+  if (size <= 0) return false;
+  text[size] = '\0';
+  const char* shared = std::strstr(text, "ShdPnd:");
+  if (shared == nullptr) return false;
+  const unsigned long long pending = std::strtoull(shared + 7, nullptr, 16);
+  for (const int signal_number : {SIGINT, SIGQUIT}) {
+    if ((pending >> (signal_number - 1) & 1) != 0 && !InKernelSet(child_mask, signal_number)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // The child's part, in the tool's memory until the exec: nothing but calls the kernel serves.
 // Returns only if no file could be run, with the errno value to report.
-int BecomeTheProgram(const ChildStart& start, pid_t tool, const char* const* files,
-                     std::size_t count) {
+int BecomeTheProgram(const ChildStart& start, const Handover& handover, pid_t tool,
+                     const char* const* files, std::size_t count) {
   // Killed with the tool, however the tool ends (a harness's SIGKILL, the OOM killer), as a
   // program started directly would have been; and not started at all if the tool is gone already.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != tool) kill(getpid(), SIGKILL);
+  if (InterruptedBeforeTheChild(handover.tool_status, *start.mask)) return EINTR;
   // The kernel's records: SIG_DFL or SIG_IGN, no flags, no mask.
   const unsigned long at_default[4] = {};
   const unsigned long ignored[4] = {reinterpret_cast<unsigned long>(SIG_IGN)};
@@ -58,6 +94,11 @@ int BecomeTheProgram(const ChildStart& start, pid_t tool, const char* const* fil
   if (start.cpus != nullptr && start.cpus->narrowed &&
       sched_setaffinity(0, sizeof start.cpus->start, &start.cpus->start) == 0) {
     sched_setaffinity(0, sizeof start.cpus->own, &start.cpus->own);
+  }
+  for (int i = 0; i < 2; ++i) {
+    if (timerisset(&handover.cpu_timers[i].it_value)) {
+      setitimer(kCpuTimers[i], &handover.cpu_timers[i], nullptr);
+    }
   }
   SetKernelMask(SIG_SETMASK, *start.mask, nullptr);
   int error = 0;  // one that no other directory would change
@@ -100,17 +141,25 @@ int SpawnChild(const ChildStart& start, pid_t* pid) {
   for (const int signal_number : {32, 33}) AddToKernelSet(every_signal, signal_number);
   SetKernelMask(SIG_SETMASK, every_signal, &mask);
   const pid_t tool = getpid();
+  const std::string tool_status = "/proc/" + std::to_string(tool) + "/status";
+  Handover handover = {{}, tool_status.c_str()};
+  const itimerval disarmed = {};
+  for (int i = 0; i < 2; ++i) setitimer(kCpuTimers[i], &disarmed, &handover.cpu_timers[i]);
   volatile int child_error = 0;  // written by the child before it ends, if it cannot exec
   // vfork, as posix_spawn does it, so that starting costs no copy of the tool's memory.
   const pid_t child = vfork();  // NOLINT(clang-analyzer-security.insecureAPI.vfork)
   if (child == 0) {
     // Only calls the kernel serves, then the exec or _exit.
     // NOLINTNEXTLINE(clang-analyzer-unix.Vfork)
-    child_error = BecomeTheProgram(start, tool, files.data(), files.size());
+    child_error = BecomeTheProgram(start, handover, tool, files.data(), files.size());
     _exit(127);
   }
   const int vfork_error = errno;
   SetKernelMask(SIG_SETMASK, mask, nullptr);
+  if (child < 0 || child_error != 0) {
+    // Nothing started: the tool's timers go on counting for it.
+    for (int i = 0; i < 2; ++i) setitimer(kCpuTimers[i], &handover.cpu_timers[i], nullptr);
+  }
   if (child < 0) return vfork_error;
   if (child_error != 0) {
     while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {

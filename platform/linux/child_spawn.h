@@ -20,6 +20,9 @@ struct ChildStart {
 // file that is no program is not handed to a shell. Before its program runs, the child is bound
 // to end with the tool, takes the signal state it is given and, narrowed, moves onto the CPUs of
 // its start, then is widened back to its own: race-free, as nothing of the program runs until
-// the exec. It stays in the tool's process group and session, as exec would leave it.
-// Returns 0, or the errno value of the failure.
+// the exec. It stays in the tool's process group and session, as exec would leave it, and takes
+// over the CPU-time timers the tool was started with, as exec would have kept them for it.
+// Returns 0, or the errno value of the failure; EINTR where the terminal's Ctrl+C or Ctrl+\ came
+// before the child existed (the program would never hear it): it is not started, and the
+// signal, held, is the tool's to end by.
 int SpawnChild(const ChildStart& start, pid_t* pid);

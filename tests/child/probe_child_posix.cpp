@@ -8,6 +8,8 @@
 //   --own-group       makes a process group of its own, as timeout and job runners do
 //   --signal-parent=N sends signal N to its parent once ready
 //   --run-ms=N        runs N ms, or until 300 ms after the first caught signal with --until-caught
+//   --spin            runs them on the CPU, as a computation does
+//   --ignore=N        ignores signal N (may repeat)
 //   --mark=PATH       writes what it caught and "ended" to PATH as it ends, before it prints
 //   --orphan          leaves, before it is ready, a process of its own that ends 100 ms later
 //   --read            reads a line from standard input once ready and prints "read:LINE"
@@ -171,6 +173,7 @@ int main(int argc, char* argv[]) {
   bool own_group = false;
   bool read = false;
   bool leader_leaves = false;
+  bool spin = false;
   std::vector<int> catches;
   const char* mark = nullptr;
   for (int i = 1; i < argc; ++i) {
@@ -182,6 +185,9 @@ int main(int argc, char* argv[]) {
     if (Option(argv[i], "--catch=", &value)) catches.push_back(Number(value));
     if (Option(argv[i], "--run-ms=", &value)) run_ms = Number(value);
     if (Option(argv[i], "--mark=", &value)) mark = value;
+    if (Option(argv[i], "--ignore=", &value))
+      static_cast<void>(std::signal(Number(value), SIG_IGN));
+    spin = spin || std::strcmp(argv[i], "--spin") == 0;
     if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicyText(" ", " ") + "\n";
     ready = ready || std::strcmp(argv[i], "--ready") == 0;
     status = status || std::strcmp(argv[i], "--status") == 0;
@@ -227,7 +233,7 @@ int main(int argc, char* argv[]) {
       seen = true;
       end = std::min(end, Clock::now() + std::chrono::milliseconds(300));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!spin) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   std::string summary;
   for (const int catch_number : catches) {

@@ -1,5 +1,6 @@
 // The built tool and a probe child under real signals: typed at a terminal, sent by other
 // processes, inherited, and a reader that goes away.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -452,6 +453,27 @@ TEST(SignalsEndToEnd, SignalsSentToTheToolReachTheChildOnce) {
   }
 }
 
+// Real-time signals count against the user's RLIMIT_SIGPENDING, the tool's held ones too: every
+// one the kernel accepted reaches the program, once the queue has room.
+TEST(SignalsEndToEnd, NoQueuedSignalIsLostForWantOfRoom) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  std::vector<std::string> arguments = {"--sigpending=6", kTool};
+  for (const std::string& argument : ToolOnProbe({"--ready", "--run-ms=2000", "--catch=35"})) {
+    arguments.push_back(argument);
+  }
+  StartedProcess started("/usr/bin/prlimit", arguments, kJob);
+  ASSERT_TRUE(started.ReadUntil("probe ready"));
+  int accepted = 0;
+  // As fast as it can, so that what the tool frees is taken again before it passes its signal on;
+  // 200 are passed on within the program's run.
+  for (int i = 1; accepted < 200 && i < 1000000; ++i) {
+    accepted += sigqueue(started.pid(), 35, sigval{i}) == 0 ? 1 : 0;
+  }
+  const ProcessResult result = started.Finish();
+  EXPECT_NE(result.output.find("caught 35 x" + std::to_string(accepted) + " "), std::string::npos)
+      << accepted << " accepted: " << result.output;
+}
+
 // Whether `pid` has ended (gone, or a zombie its new parent has yet to reap) within `ms`.
 bool EndsWithin(pid_t pid, int ms) {
   for (int waited = 0; waited <= ms; waited += 10) {
@@ -471,7 +493,14 @@ pid_t ProbePid(const std::string& output) {
 }
 
 // How a harness ends the whole run, whatever was started.
-enum class Ending { kKill, kPythonTimeout, kHangUpAsSessionLeader, kCtrlZAsSessionLeader };
+enum class Ending {
+  kKill,
+  kPythonTimeout,
+  kHangUpAsSessionLeader,
+  kCtrlZAsSessionLeader,
+  kProfilingTimer,  // setitimer(ITIMER_PROF, 0.5 s) before exec
+  kVirtualTimer,    // setitimer(ITIMER_VIRTUAL, 0.5 s) before exec
+};
 
 TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
   SKIP_WITHOUT_MEMORY_POLICIES();
@@ -487,6 +516,8 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
       // The kernel discards the stop in the session leader's orphaned group: the program runs on.
       {"Ctrl+Z to its session's leader, the program in a group of its own",
        Ending::kCtrlZAsSessionLeader, Caught(SIGHUP, 0) + "ended\n"},
+      {"a CPU-time timer armed before exec", Ending::kProfilingTimer, ""},
+      {"a virtual-time timer armed before exec", Ending::kVirtualTimer, ""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -517,11 +548,22 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
                            {"/usr/bin/python3", "-c",
                             "import subprocess, sys; subprocess.run(sys.argv[1:], timeout=1)"});
         }
+        const bool timer = c.ending == Ending::kProfilingTimer || c.ending == Ending::kVirtualTimer;
+        if (timer) {
+          arguments.push_back("--spin");
+          arguments.insert(
+              arguments.begin(),
+              {"/usr/bin/python3", "-c",
+               std::string("import os, signal, sys; signal.setitimer(signal.") +
+                   (c.ending == Ending::kProfilingTimer ? "ITIMER_PROF" : "ITIMER_VIRTUAL") +
+                   ", 0.5); os.execv(sys.argv[1], sys.argv[1:])"});
+        }
         StartedProcess started(arguments[0], {arguments.begin() + 1, arguments.end()}, kJob);
         ASSERT_TRUE(started.ReadUntil("probe ready"));
         const pid_t program = ProbePid(started.Output());
         if (c.ending == Ending::kKill) kill(started.pid(), SIGKILL);
-        // Python's timeout counts from the start, a second before its kill.
+        // Python's timeout counts from the start, a second before its kill; a timer counts the
+        // program's CPU time from its start.
         EXPECT_TRUE(EndsWithin(program, c.ending == Ending::kKill ? 1000 : 2500)) << program;
       }
       std::ifstream marked(mark);
@@ -530,39 +572,104 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
   }
 }
 
+// Whether `pid` has stopped within `timeout_ms`.
+bool StopsWithin(pid_t pid, int timeout_ms) {
+  for (int waited = 0; waited < timeout_ms; ++waited) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    const std::string text((std::istreambuf_iterator<char>(stat)), {});
+    const std::size_t state = text.rfind(')');
+    if (state != std::string::npos && text.compare(state + 2, 1, "T") == 0) return true;
+    usleep(1000);
+  }
+  return false;
+}
+
 TEST(SignalsEndToEnd, NoSequenceOfStopsAndContinuesHangsTheRun) {
   SKIP_WITHOUT_MEMORY_POLICIES();
-  // Each step: 't' the tool, 'p' the program (started directly, both are the program), then the
-  // signal.
-  const std::vector<std::pair<char, int>> sequences[] = {
-      {{'p', SIGSTOP}, {'p', SIGCONT}},
-      {{'t', SIGSTOP}, {'p', SIGSTOP}, {'p', SIGCONT}, {'t', SIGCONT}},
-      {{'p', SIGSTOP}, {'t', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}},
-      {{'t', SIGSTOP}, {'p', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}},
-      {{'p', SIGTSTP}, {'t', SIGCONT}},
-      {{'t', SIGTSTP}, {'t', SIGCONT}},
+  constexpr int kUntilStopped = -1;  // the next step once the program has stopped
+  // Each step: 't' the tool, 'p' the program (started directly, both are the program), 'g' the
+  // group, then the signal.
+  const struct {
+    std::vector<std::pair<char, int>> steps;
+    int gap_ms;
+    int runs;  // under the tool
+    std::vector<std::string> probe;
+  } sequences[] = {
+      {{{'p', SIGSTOP}, {'p', SIGCONT}}, 100, 1, {}},
+      {{{'t', SIGSTOP}, {'p', SIGSTOP}, {'p', SIGCONT}, {'t', SIGCONT}}, 100, 1, {}},
+      {{{'p', SIGSTOP}, {'t', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}}, 100, 1, {}},
+      {{{'t', SIGSTOP}, {'p', SIGSTOP}, {'t', SIGCONT}, {'p', SIGCONT}}, 100, 1, {}},
+      {{{'p', SIGTSTP}, {'t', SIGCONT}}, 100, 1, {}},
+      {{{'t', SIGTSTP}, {'t', SIGCONT}}, 100, 1, {}},
+      // A harness's pause and resume: the continue may come before the tool has followed the stop.
+      {{{'t', SIGTSTP}, {'t', SIGCONT}}, 0, 20, {}},
+      {{{'t', SIGTSTP}, {'t', SIGCONT}}, kUntilStopped, 20, {}},
+      // A stop the program ignored is forgotten: a monitor's later stop of it alone is its own.
+      {{{'g', SIGTSTP}, {'p', SIGSTOP}, {'p', SIGCONT}}, 700, 1, {"--ignore=20"}},
   };
   for (const auto& sequence : sequences) {
-    SCOPED_TRACE(testing::PrintToString(sequence));
+    SCOPED_TRACE(testing::PrintToString(sequence.steps) + " " + std::to_string(sequence.gap_ms));
     for (const bool directly : {true, false}) {
       SCOPED_TRACE(directly ? "started directly" : "under the tool");
-      const std::vector<std::string> probe = {"--ready", "--run-ms=600"};
-      StartedProcess started(directly ? kProbe : kTool, directly ? probe : ToolOnProbe(probe),
-                             kJob);
-      ASSERT_TRUE(started.ReadUntil("probe ready"));
-      const pid_t program = ProbePid(started.Output());
-      for (const auto& [target, signal_number] : sequence) {
-        kill(target == 't' ? started.pid() : program, signal_number);
-        usleep(100000);
-      }
-      EXPECT_TRUE(EndsWithin(started.pid(), 3000));
-      kill(started.pid(), SIGKILL);  // a hung run must not hang the test
-      const ProcessResult result = started.Finish();
-      if (!directly) {
-        EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos);
+      for (int run = 0; run < (directly ? 1 : sequence.runs); ++run) {
+        std::vector<std::string> probe = {"--ready", "--run-ms=300"};
+        probe.insert(probe.end(), sequence.probe.begin(), sequence.probe.end());
+        if (sequence.gap_ms > 100) probe[1] = "--run-ms=2000";
+        StartedProcess started(directly ? kProbe : kTool, directly ? probe : ToolOnProbe(probe),
+                               kJob);
+        ASSERT_TRUE(started.ReadUntil("probe ready"));
+        const pid_t program = ProbePid(started.Output());
+        for (const auto& [target, signal_number] : sequence.steps) {
+          kill(target == 't'   ? started.pid()
+               : target == 'p' ? program
+                               : -started.pid(),
+               signal_number);
+          if (sequence.gap_ms == kUntilStopped) {
+            if (signal_number != SIGCONT) StopsWithin(program, 2000);
+          } else {
+            usleep(static_cast<useconds_t>(sequence.gap_ms) * 1000);
+          }
+        }
+        EXPECT_TRUE(EndsWithin(started.pid(), 4000)) << "run " << run;
+        kill(started.pid(), SIGKILL);  // a hung run must not hang the test
+        if (directly) kill(program, SIGKILL);
+        const ProcessResult result = started.Finish();
+        if (!directly) {
+          EXPECT_NE(result.output.find(ExitLine(0) + "\n"), std::string::npos) << result.output;
+        }
       }
     }
   }
+}
+
+// A Ctrl+C in the first milliseconds of a run ends it as it would end the program started
+// directly: the tool ends by it, whether the program existed yet or not. The long PATH makes the
+// time before the program exists long.
+TEST(SignalsEndToEnd, AnEarlyCtrlCIsNeverLost) {
+  SKIP_WITHOUT_MEMORY_POLICIES();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  StartOptions options;
+  options.terminal = ptsname(master);
+  const std::string path = std::getenv("PATH");
+  std::string long_path;
+  for (int i = 0; i < 2000; ++i) long_path += "/nonexistent/" + std::to_string(i) + ":";
+  setenv("PATH", (long_path + fs::path(kProbe).parent_path().string()).c_str(), 1);
+  int lost = 0;
+  for (int run = 0; run < 300; ++run) {
+    StartedProcess started(kTool, {"0", "probe_child", "--run-ms=1000"}, options);
+    while (tcgetpgrp(master) != started.pid()) {
+    }
+    usleep(static_cast<useconds_t>(run % 30) * 100);
+    EXPECT_EQ(write(master, "\x03", 1), 1);
+    const ProcessResult result = started.Finish();
+    if (result.exit_status != 128 + SIGINT) ++lost;
+  }
+  setenv("PATH", path.c_str(), 1);
+  close(master);
+  EXPECT_EQ(lost, 0) << "of 300";
 }
 
 TEST(SignalsEndToEnd, AProgramThatLeavesTheJobIsWaitedForAndItsScriptEnded) {
@@ -668,6 +775,9 @@ TEST(SignalsEndToEnd, TheChildStartsAsIfStartedDirectly) {
       {"glibc's signals 32 and 33 ignored, as its posix_spawn leaves them",
        {true, {32, 33}, {}},
        "0000000180000000"},
+      {"glibc's signals 32 and 33 blocked, through the tool's writes",
+       {true, {}, {32, 33}},
+       "0000000000000000"},
       {"in the caller's process group", {false, {}, {SIGCHLD}}, "0000000000000000"},
       {"SIGCHLD ignored, as exec keeps it", {true, {SIGCHLD}, {}}, "0000000000010000"},
   };

@@ -45,14 +45,18 @@ void Refuse(const std::vector<long>& calls) {
 [[noreturn]] void ExecAsTold(const std::string& program, const std::vector<std::string>& arguments,
                              const StartOptions& options, int output) {
   if (options.own_process_group) setpgid(0, 0);
+  // A session leader's first terminal becomes its controlling one, its group the foreground.
+  if (!options.terminal.empty() && (setsid() < 0 || open(options.terminal.c_str(), O_RDWR) < 0)) {
+    _exit(126);
+  }
   for (int signal_number = 1; signal_number <= 64; ++signal_number) {
     SetDisposition(signal_number, SIG_DFL);
   }
   for (const int signal_number : options.ignored) SetDisposition(signal_number, SIG_IGN);
-  sigset_t mask;
-  sigemptyset(&mask);
-  for (const int signal_number : options.blocked) sigaddset(&mask, signal_number);
-  sigprocmask(SIG_SETMASK, &mask, nullptr);
+  // The kernel's set, glibc's signals 32 and 33 too.
+  std::uint64_t mask = 0;
+  for (const int signal_number : options.blocked) mask |= std::uint64_t{1} << (signal_number - 1);
+  syscall(SYS_rt_sigprocmask, SIG_SETMASK, &mask, nullptr, sizeof mask);
   dup2(output, STDOUT_FILENO);
   close(output);
   if (options.stack_kib != 0) {

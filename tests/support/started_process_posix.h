@@ -17,6 +17,7 @@ struct StartOptions {
   bool slow_non_blocking = false;  // standard output a non-blocking pipe of one page
   std::vector<long> refused_calls = {};  // system calls failing with EPERM, as in a seccomp profile
   unsigned long stack_kib = 0;           // a stack limit (ulimit -s); 0: the test's own
+  std::string terminal = {};  // a terminal to lead a new session on, its foreground job; "": none
 };
 
 class StartedProcess {
