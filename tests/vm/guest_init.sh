@@ -220,7 +220,8 @@ if [ -n "${VM_DEVICES:-}" ]; then
   # a virtio card's network device hangs off its virtio device
   nic0=${VM_NIC0:+$(ls /sys/bus/pci/devices/"$VM_NIC0"/virtio*/net)}
   # The listing must stay quick with many nodes: on the 65-node machine, the best of 5 runs'
-  # seconds by GNU time under 0.1 s, as the host's load shows in any one of them under emulation.
+  # seconds by GNU time is shown, and bounded at 1 s, ten times what it takes under emulation, so
+  # that only a fault fails it, not a loaded host.
   # Elsewhere they are shown (arm64's by busybox's time; emulation is slower there).
   best=""
   for attempt in 1 2 3 4 5; do
@@ -234,8 +235,8 @@ if [ -n "${VM_DEVICES:-}" ]; then
     has "node $VM_DEVICES storage $VM_NVME: 1b36:0010 (nvme0n1)" &&
     { [ -z "$nic0" ] || has "node 0 network $VM_NIC0: 1af4:1000 ($nic0)"; } &&
     { [ -z "${VM_NO_NODE:-}" ] || has "no node storage $VM_NO_NODE: 8086:7010"; } &&
-    { [ -z "${VM_WIDE:-}" ] || echo "$best" | awk '{ exit !($1 < 0.1) }'; }
-  report $? "probe --nodes: $nodes nodes, $nic and nvme0n1 on node $VM_DEVICES${nic0:+, $nic0 on 0}, in ${best:-?} s${VM_WIDE:+ (under 0.1)}" \
+    { [ -z "${VM_WIDE:-}" ] || echo "$best" | awk '{ exit !($1 < 1) }'; }
+  report $? "probe --nodes: $nodes nodes, $nic and nvme0n1 on node $VM_DEVICES${nic0:+, $nic0 on 0}, in ${best:-?} s${VM_WIDE:+ (under 1)}" \
     "status $status: $out"
   [ -n "${VM_WIDE:-}" ] || printf '%s\n' "$out" | grep -v 's$' | sed 's/^/# /'
   # DEVICE:NODE, - for none: status 2 and nothing on stdout
