@@ -87,10 +87,10 @@ TEST(ConsoleWriter, NeverSplitsASurrogatePairAndLosesNothing) {
     seen.console = c.console;
     seen.writes_taking_nothing = c.writes_taking_nothing;
     seen.active = true;
-    std::string reason;
     if (c.utf8.empty()) {
       WriteToStdout(c.text);
     } else {
+      std::string reason;
       EXPECT_TRUE(WriteUtf8(StandardStream::kOutput, c.utf8, reason)) << reason;
     }
     seen.active = false;
