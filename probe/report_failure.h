@@ -1,4 +1,4 @@
-// How the probe says that the system could not tell it something.
+// How the probe writes: its reports to standard output, its failures and notes to standard error.
 #pragma once
 
 #include <string>

@@ -314,12 +314,16 @@ std::vector<pid_t> ChildrenOf(pid_t pid) {
   return children;
 }
 
-bool IsZombie(pid_t pid) {
+// The state letter of `pid` from /proc ('R', 'S', 'T', 'Z', ...); 0 where it is gone.
+char StateOf(pid_t pid) {
   std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
   std::string line;
   std::getline(stat, line);
-  return line.compare(line.rfind(')') + 1, 3, " Z ") == 0;
+  const std::size_t name_end = line.rfind(')');
+  return name_end == std::string::npos || line.size() < name_end + 3 ? 0 : line[name_end + 2];
 }
+
+bool IsZombie(pid_t pid) { return StateOf(pid) == 'Z'; }
 
 // Sends `signal_number` to `pid` from a new process that joins the process group `group`. The
 // sender stays a while: the tool can only tell the group of a sender that still exists.
@@ -572,18 +576,6 @@ TEST(SignalsEndToEnd, TheProgramMeetsTheFateItWouldStartedDirectly) {
   }
 }
 
-// Whether `pid` has stopped within `timeout_ms`.
-bool StopsWithin(pid_t pid, int timeout_ms) {
-  for (int waited = 0; waited < timeout_ms; ++waited) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    const std::string text((std::istreambuf_iterator<char>(stat)), {});
-    const std::size_t state = text.rfind(')');
-    if (state != std::string::npos && text.compare(state + 2, 1, "T") == 0) return true;
-    usleep(1000);
-  }
-  return false;
-}
-
 TEST(SignalsEndToEnd, NoSequenceOfStopsAndContinuesHangsTheRun) {
   SKIP_WITHOUT_MEMORY_POLICIES();
   constexpr int kUntilStopped = -1;  // the next step once the program has stopped
@@ -625,7 +617,10 @@ TEST(SignalsEndToEnd, NoSequenceOfStopsAndContinuesHangsTheRun) {
                                : -started.pid(),
                signal_number);
           if (sequence.gap_ms == kUntilStopped) {
-            if (signal_number != SIGCONT) StopsWithin(program, 2000);
+            for (int ms = 0; signal_number != SIGCONT && StateOf(program) != 'T' && ms < 2000;
+                 ++ms) {
+              usleep(1000);
+            }
           } else {
             usleep(static_cast<useconds_t>(sequence.gap_ms) * 1000);
           }
