@@ -320,7 +320,7 @@ char StateOf(pid_t pid) {
   std::string line;
   std::getline(stat, line);
   const std::size_t name_end = line.rfind(')');
-  return name_end == std::string::npos || line.size() < name_end + 3 ? 0 : line[name_end + 2];
+  return name_end == std::string::npos || line.size() < name_end + 3 ? '\0' : line[name_end + 2];
 }
 
 bool IsZombie(pid_t pid) { return StateOf(pid) == 'Z'; }
