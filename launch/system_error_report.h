@@ -2,11 +2,11 @@
 // which ends the run.
 #pragma once
 
-#include "platform/win32_api.h"
+#include "text/wide_text.h"
 
 class CErr {
  public:
-  // Prints "\n ERROR - <operation>: <the system's text for the code>". An error code of 0 means
-  // the calling thread's last error at this moment.
-  explicit CErr(const wchar_t* operation, DWORD error_code = 0);
+  // Prints "\n ERROR - <operation>: <reason>", the reason as the system gave it, with its line
+  // break.
+  CErr(const wchar_t* operation, const WideText& reason);
 };

@@ -1,4 +1,4 @@
-// Windows' own text for an error code, for the probe's reports.
+// Windows' own text for an error code.
 #pragma once
 
 #include <windows.h>
@@ -6,14 +6,15 @@
 #include <string>
 
 #include "platform/windows/utf8.h"
+#include "text/wide_text.h"
 
-// The system's text for `error` in UTF-8, without its line break; "error N" where it has none.
+// The system's text for `error_code` as it gives it, its line break included; empty where it
+// has none.
+WideText SystemMessage(DWORD error_code);
+
+// The same in UTF-8 without its line break, for the probe's reports; "error N" where it has none.
 inline std::string SystemText(DWORD error) {
-  wchar_t text[512] = {};
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                                error, 0x400, text, 512, nullptr);
-  while (length > 0 && (text[length - 1] == L'\n' || text[length - 1] == L'\r')) --length;
-  if (length == 0) return "error " + std::to_string(error);
-  text[length] = L'\0';
-  return Utf8(text);
+  WideText text = SystemMessage(error);
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.pop_back();
+  return text.empty() ? "error " + std::to_string(error) : Utf8(text.c_str());
 }
