@@ -3,11 +3,16 @@
 # project's version.
 include(GNUInstallDirs)
 set(NODESTART_MAINTAINER "nodestart developers <nodestart@example.org>")
+# The documents CONTRIBUTING.md and RELEASES.md link (checking a release among them), shipped in
+# docs/ beside them so that the links hold.
+set(NODESTART_DOCS docs/benchmark.md docs/cross-building.md docs/releasing.md
+                   docs/verifying-a-release.md docs/virtual-machines.md)
 
 if(WIN32)
   # A zip users unpack anywhere: everything side by side.
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION .)
   install(FILES README.md RELEASES.md CONTRIBUTING.md LICENSE CHANGELOG.md DESTINATION .)
+  install(FILES ${NODESTART_DOCS} DESTINATION docs)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME nodestart-${NODESTART_VERSION}-win64)
 else()
@@ -33,9 +38,10 @@ else()
   install(TARGETS nodestart nodestart-probe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${generated}/nodestart.1.gz ${generated}/nodestart-probe.1.gz
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  # The README links RELEASES.md and CONTRIBUTING.md, which go beside it.
+  # The README links RELEASES.md and CONTRIBUTING.md, which go beside it, and they link docs/.
   install(FILES ${generated}/changelog.gz ${generated}/CHANGELOG.md.gz README.md RELEASES.md
                 CONTRIBUTING.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${NODESTART_DOCS} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
   # The license where Debian and its users look for it (with the notices of what the programs
   # link statically, written when they are packed), and lintian's overrides where it does.
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME copyright)
@@ -85,6 +91,9 @@ else()
       "%doc ${docdir}/RELEASES.md"
       "%doc ${docdir}/CONTRIBUTING.md" "%doc ${docdir}/CHANGELOG.md.gz" "%exclude ${docdir}/changelog.gz"
       "%exclude /usr/${CMAKE_INSTALL_DATADIR}/lintian")
+  foreach(document IN LISTS NODESTART_DOCS)
+    list(APPEND CPACK_RPM_USER_FILELIST "%doc ${docdir}/${document}")
+  endforeach()
   # Nothing of the machine that builds it: a fixed build host, SOURCE_DATE_EPOCH as the build
   # time and as the latest time of every file, no build-id links or debug package of its own.
   # The programs as the Debian package has them and the SBOM lists them: rpmbuild strips no

@@ -5,7 +5,7 @@
 # The instant it stamps is SOURCE_DATE_EPOCH if set, else the last commit's time (see
 # CMakeLists.txt); the umask, time zone and locale, which packing would show, are fixed here.
 # With NODESTART_OPENPGP_KEY, NODESTART_AUTHENTICODE_CERT and NODESTART_AUTHENTICODE_KEY set, the
-# packing signs the RPMs, SHA256SUMS and the .exe files (CONTRIBUTING.md says how).
+# packing signs the RPMs, SHA256SUMS and the .exe files (docs/releasing.md says how).
 #   release.sh [--no-tests]   --no-tests: build and pack only
 set -eu
 cd "$(dirname "$0")/.."

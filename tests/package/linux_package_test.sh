@@ -153,4 +153,5 @@ done
 for file in $documents CHANGELOG.md.gz README.md RELEASES.md CONTRIBUTING.md; do
   [ -f "$scratch/root/usr/share/doc/nodestart/$file" ] || fail "no $file"
 done
+links_hold "$scratch/root/usr/share/doc/nodestart"
 echo "package: $(basename "$package") installs and runs"

@@ -18,6 +18,7 @@ for file in nodestart.exe nodestart-probe.exe README.md RELEASES.md CONTRIBUTING
   THIRD-PARTY-NOTICES.txt CHANGELOG.md; do
   [ -f "$folder/$file" ] || fail "no $file in the zip"
 done
+links_hold "$folder"
 python3 "$(dirname "$0")/sbom_check.py" "$scratch/nodestart-$version-win64.spdx.json" "$folder" \
   "$version" "$compiler" || fail "the SBOM does not hold"
 
