@@ -514,6 +514,8 @@ int WaitForEnd() {
 
 }  // namespace
 
+// The command line is writable for Windows, which may write into it; here it is only read.
+// cppcheck-suppress constParameter
 void StartChild(const WideText& application_name, WideText& command_line, std::uint16_t node) {
   try {
     const std::string program = EncodeLossless(application_name);

@@ -331,9 +331,9 @@ TEST_F(ChildProcessTest, NamesEachFailedStepWithTheSystemsTextAndStartsNothing) 
     SCOPED_TRACE(c.name);
     kernel = Kernel{};
     c.script(kernel);
-    std::wstring command_line = L"\"t\"";
     kernel.active = true;
     try {
+      std::wstring command_line = L"\"t\"";
       StartChild(L"t", command_line, 1);
       ADD_FAILURE() << "started";
     } catch (const ChildStartFailure& failure) {

@@ -121,6 +121,8 @@ void WriteNoteToStderr(const char* line) noexcept {
   child.error_output += std::string(line) + "\n";
 }
 
+// The interface lets Windows write into the command line.
+// cppcheck-suppress constParameter
 void StartChild(const WideText& /*application_name*/, WideText& command_line, std::uint16_t node) {
   child.events.push_back(L"start");
   child.started_with = std::to_wstring(node) + L" " + command_line;
