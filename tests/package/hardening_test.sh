@@ -22,7 +22,7 @@ for program in nodestart nodestart-probe; do
   readelf -d "$elf" | grep -q BIND_NOW || fail "$program does not bind at once"
 done
 
-# A function of the tool's that keeps 4 KiB on its stack, and the error report.
+# A function of the tool's that keeps 4 KiB on its stack, and the reason for a refused node.
 function_code() { "$objdump" -d --no-show-raw-insn "$build/nodestart" | awk "/<$1.*>:\$/,/^\$/"; }
 code=$(function_code _Z13ReadWholeFile)
 printf '%s\n' "$code" | grep -q '<__stack_chk_fail>' || fail "no stack canary: $code"
@@ -35,5 +35,5 @@ case $(readelf -h "$build/nodestart" | sed -n 's/ *Machine: *//p') in
     printf '%s\n' "$code" | head -n 2 | grep -qE 'paciasp|bti' || fail "no branch protection: $code"
     ;;
 esac
-function_code _ZN4CErrC1 | grep -q '_chk>' || fail "no call checked by Fortify in the report"
+function_code _Z15RefusedNodeText | grep -q '_chk>' || fail "no call checked by Fortify in the refusal's reason"
 echo "hardening: PIE without interpreter, relro, BIND_NOW; canary, control flow, Fortify"
