@@ -1,5 +1,7 @@
 #include "platform/linux/kernel_lists.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -16,6 +18,20 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 bool ReadFirstLine(const std::string& path, std::string& line) {
   if (!ReadWholeFile(path, line)) return false;
   line.resize(std::min(line.find('\n'), line.size()));
+  return true;
+}
+
+bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& names) {
+  const int opened = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = opened < 0 ? nullptr : fdopendir(opened);
+  if (entries == nullptr) {
+    if (opened >= 0) close(opened);
+    return false;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  closedir(entries);
   return true;
 }
 

@@ -41,6 +41,10 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 // The first line of such a file; false if it cannot be read.
 bool ReadFirstLine(const std::string& path, std::string& line);
 
+// The names in the folder `name` under `folder` (as ReadWholeFile takes them), in the kernel's
+// order, but those that begin with a dot. False, errno set, if it cannot be read.
+bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& names);
+
 // A process's or thread's stat file (`name` under `folder`, as ReadWholeFile takes them), past
 // its name, which may hold any byte: `fields` from proc(5)'s third, the state, on; none where it
 // shows no name. False, errno set, if it cannot be read.
@@ -48,6 +52,11 @@ bool ReadStatFields(int folder, const std::string& name, std::vector<std::string
 
 // A list as the kernel writes it ("0-2,8"), in its order; numbers above `most` are left out.
 std::vector<unsigned long> NumberList(const std::string& list, unsigned long most);
+
+// Node numbers from such a list. They are 16 bits wide here.
+inline std::vector<unsigned long> NodeNumbers(const std::string& list) {
+  return NumberList(list, 0xFFFF);
+}
 
 // The numbers below `end` for which `member` holds, written as the kernel writes a list.
 template <typename Member>

@@ -4,7 +4,6 @@
 // processors from /sys.
 #include "platform/program_placement.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +14,7 @@
 #include <cstring>
 
 #include "platform/linux/kernel_lists.h"
-#include "platform/linux/node_topology.h"
+#include "platform/linux/node_facts.h"
 #include "platform/linux/program_maps.h"
 
 namespace {
@@ -90,37 +89,18 @@ bool Refused(const OpenedProgram& program, const std::string& name, PlacementFai
 
 // The node of each processor, from the nodes' lists of processors.
 std::map<int, int> NodesOfProcessors() {
+  const NodeFacts facts;
   std::map<int, int> nodes;
   std::string online;
-  if (!ReadFirstLine(std::string(kSystemNodes) + "/online", online)) return nodes;
-  for (const unsigned long node : NumberList(online, 0xFFFF)) {
+  facts.Online(online);
+  for (const unsigned long node : NodeNumbers(online)) {
     std::string cpus;
-    if (!ReadFirstLine(std::string(kSystemNodes) + "/node" + std::to_string(node) + "/cpulist",
-                       cpus)) {
-      continue;
-    }
+    facts.Cpus(node, cpus);
     for (const unsigned long cpu : NumberList(cpus, 1UL << 20)) {
       nodes[static_cast<int>(cpu)] = static_cast<int>(node);
     }
   }
   return nodes;
-}
-
-// The thread ids of the program, its first thread first.
-bool ThreadIds(const OpenedProgram& program, std::vector<std::string>& ids,
-               PlacementFailure& failure) {
-  const int tasks =
-      openat(static_cast<int>(program.handle), "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* folder = tasks < 0 ? nullptr : fdopendir(tasks);
-  if (folder == nullptr) {
-    if (tasks >= 0) close(tasks);
-    return Refused(program, "task", failure);
-  }
-  while (const dirent* entry = readdir(folder)) {
-    if (entry->d_name[0] != '.') ids.emplace_back(entry->d_name);
-  }
-  closedir(folder);
-  return true;
 }
 
 }  // namespace
@@ -165,7 +145,8 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
   placement = {};
   const int folder = static_cast<int>(program.handle);
   std::vector<std::string> ids;
-  if (!ThreadIds(program, ids, failure)) return false;
+  // In the kernel's order: the first thread first.
+  if (!ReadFolder(folder, "task", ids)) return Refused(program, "task", failure);
 
   // Each thread that runs, with the start of its numa_maps: its mappings without a policy of
   // their own show its own policy. A first thread that left (pthread_exit) keeps its place in
