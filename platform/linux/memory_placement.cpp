@@ -57,17 +57,9 @@ RunningOn Running() {
 
 std::string MemoryPolicy() {
   int mode = 0;
-  NodeMask nodes;
+  std::vector<unsigned long> nodes;
   if (!GetMemoryPolicy(mode, nodes)) return std::string("unknown (") + std::strerror(errno) + ")";
-  std::string text = PolicyModeName(mode);
-  const char* separator = " ";
-  for (unsigned long node = 0; node < nodes.End(); ++node) {
-    if (nodes.Has(node)) {
-      text += separator + std::to_string(node);
-      separator = ",";
-    }
-  }
-  return (mode & MPOL_F_NUMA_BALANCING) != 0 ? text + " with NUMA balancing" : text;
+  return PolicyText(PolicyModeName(mode), nodes, (mode & MPOL_F_NUMA_BALANCING) != 0);
 }
 
 std::string KernelNumaBalancing() {

@@ -4,17 +4,35 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/linux/kernel_lists.h"
 
-// The kernel counts one more than the bits it is to read.
-bool GetMemoryPolicy(int& mode, NodeMask& nodes, unsigned long flags) {
-  return syscall(SYS_get_mempolicy, &mode, nodes.Words(), nodes.End() + 1, nullptr, flags) == 0;
+namespace {
+
+constexpr unsigned long kWordBits = sizeof(unsigned long) * 8;
+constexpr unsigned long kMostNodes = 32768;  // the largest node mask the kernel takes: a page
+
+}  // namespace
+
+// The kernel counts one more than the bits of the mask it is to fill or read.
+bool GetMemoryPolicy(int& mode, std::vector<unsigned long>& nodes, unsigned long flags) {
+  std::vector<unsigned long> mask(kMostNodes / kWordBits);
+  if (syscall(SYS_get_mempolicy, &mode, mask.data(), kMostNodes + 1, nullptr, flags) != 0) {
+    return false;
+  }
+  nodes.clear();
+  for (unsigned long node = 0; node < kMostNodes; ++node) {
+    if ((mask[node / kWordBits] >> (node % kWordBits) & 1) != 0) nodes.push_back(node);
+  }
+  return true;
 }
 
-bool SetMemoryPolicy(int mode, const NodeMask& nodes) {
-  return syscall(SYS_set_mempolicy, mode, nodes.Words(), nodes.End() + 1) == 0;
+bool SetMemoryPolicy(int mode, const std::vector<unsigned long>& nodes) {
+  std::vector<unsigned long> mask(nodes.empty() ? 0 : nodes.back() / kWordBits + 1);
+  for (const unsigned long node : nodes) mask[node / kWordBits] |= 1UL << (node % kWordBits);
+  return syscall(SYS_set_mempolicy, mode, mask.data(), mask.size() * kWordBits + 1) == 0;
 }
 
 std::string PolicyModeName(int mode) {
@@ -28,15 +46,22 @@ std::string PolicyModeName(int mode) {
                                        : "mode " + std::to_string(mode);
 }
 
+std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, bool balancing) {
+  const char* separator = " ";
+  for (const unsigned long node : nodes) {
+    mode += separator + std::to_string(node);
+    separator = ",";
+  }
+  return balancing ? mode + " with NUMA balancing" : mode;
+}
+
 int ScopedPreferredNode::Prefer(std::uint16_t node) {
   if (!GetMemoryPolicy(saved_mode_, saved_nodes_)) return errno;
-  NodeMask nodes(node + 1UL);
-  nodes.Add(node);
   // With NUMA balancing in the policy, the kernel brings a program that runs elsewhere back to
   // its memory's node; a policy without it turns balancing off for the program. The pair needs
   // Linux 6.10; an older kernel calls it invalid, and gets what numactl --preferred sets.
-  if (!SetMemoryPolicy(MPOL_PREFERRED_MANY | MPOL_F_NUMA_BALANCING, nodes) &&
-      (errno != EINVAL || !SetMemoryPolicy(MPOL_PREFERRED, nodes))) {
+  if (!SetMemoryPolicy(MPOL_PREFERRED_MANY | MPOL_F_NUMA_BALANCING, {node}) &&
+      (errno != EINVAL || !SetMemoryPolicy(MPOL_PREFERRED, {node}))) {
     return errno;
   }
   applied_ = true;
@@ -49,8 +74,10 @@ ScopedPreferredNode::~ScopedPreferredNode() {
 }
 
 std::string AllowedNodes() {
-  NodeMask nodes;
+  std::vector<unsigned long> nodes;
   int mode = 0;
   if (!GetMemoryPolicy(mode, nodes, MPOL_F_MEMS_ALLOWED)) return "";
-  return ListText(nodes.End(), [&nodes](unsigned long node) { return nodes.Has(node); });
+  return ListText(nodes.empty() ? 0 : nodes.back() + 1, [&nodes](unsigned long node) {
+    return std::binary_search(nodes.begin(), nodes.end(), node);
+  });
 }

@@ -7,35 +7,18 @@
 #include <string>
 #include <vector>
 
-// Nodes as the policy calls take them: a mask of bits.
-class NodeMask {
- public:
-  static constexpr unsigned long kMostNodes = 32768;  // the kernel's largest mask: a page of bits
-
-  // Room for the nodes below `end`.
-  explicit NodeMask(unsigned long end = kMostNodes) : words_((end + kWordBits - 1) / kWordBits) {}
-
-  unsigned long End() const { return words_.size() * kWordBits; }
-  bool Has(unsigned long node) const {
-    return (words_[node / kWordBits] >> (node % kWordBits) & 1) != 0;
-  }
-  void Add(unsigned long node) { words_[node / kWordBits] |= 1UL << (node % kWordBits); }
-  unsigned long* Words() { return words_.data(); }
-  const unsigned long* Words() const { return words_.data(); }
-
- private:
-  static constexpr unsigned long kWordBits = 8 * sizeof(unsigned long);
-  std::vector<unsigned long> words_;
-};
-
-// The calling thread's policy: its mode, with its flags, and its nodes; with MPOL_F_MEMS_ALLOWED
-// in `flags`, the nodes it may use. False, errno set, where the kernel refuses.
-bool GetMemoryPolicy(int& mode, NodeMask& nodes, unsigned long flags = 0);
-bool SetMemoryPolicy(int mode, const NodeMask& nodes);
+// The calling thread's policy: its mode, with its flags, and its nodes in order; with
+// MPOL_F_MEMS_ALLOWED in `flags`, the nodes it may use. False, errno set, where the kernel refuses.
+bool GetMemoryPolicy(int& mode, std::vector<unsigned long>& nodes, unsigned long flags = 0);
+bool SetMemoryPolicy(int mode, const std::vector<unsigned long>& nodes);
 
 // The name of `mode` without its flags: "default", "preferred", "preferred-many", "bind",
 // "interleave", "local", else "mode N".
 std::string PolicyModeName(int mode);
+
+// A policy as the probe says it, from the name of its mode: "preferred-many 0,1 with NUMA
+// balancing".
+std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, bool balancing);
 
 // Makes the calling thread prefer `node` for its memory while it lives, then puts back the policy
 // it had. A child created meanwhile keeps the preference for good: the kernel copies the policy
@@ -53,7 +36,7 @@ class ScopedPreferredNode {
  private:
   bool applied_ = false;
   int saved_mode_ = 0;
-  NodeMask saved_nodes_;
+  std::vector<unsigned long> saved_nodes_;
 };
 
 // The nodes this process may use, as the kernel lists them ("0-1,3"); empty if it will not say.

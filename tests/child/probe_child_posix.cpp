@@ -97,13 +97,11 @@ void Print(const std::string& out) {
 // The memory policy it was started with: its mode, "+balancing" for NUMA balancing, its nodes.
 std::string PolicyText() {
   int mode = 0;
-  NodeMask nodes;
+  std::vector<unsigned long> nodes;
   if (!GetMemoryPolicy(mode, nodes)) return "unknown";
   std::string text =
       PolicyModeName(mode) + ((mode & MPOL_F_NUMA_BALANCING) != 0 ? "+balancing" : "");
-  for (unsigned long node = 0; node < nodes.End(); ++node) {
-    if (nodes.Has(node)) text += " " + std::to_string(node);
-  }
+  for (const unsigned long node : nodes) text += " " + std::to_string(node);
   return text;
 }
 
@@ -143,9 +141,7 @@ void PinnedThread(int cpu) {
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
     CPU_SET(static_cast<std::size_t>(cpu), &cpus);
-    NodeMask node0(1);
-    node0.Add(0);
-    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0 || !SetMemoryPolicy(MPOL_PREFERRED, node0)) {
+    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0 || !SetMemoryPolicy(MPOL_PREFERRED, {0})) {
       std::_Exit(98);
     }
     set = true;
