@@ -264,13 +264,12 @@ int Spawn(const std::string& program, char* const* argv, const StartCpus& cpus) 
 
 // The parent of `pid`, from /proc; 0 where it is gone.
 pid_t ParentOf(pid_t pid) {
-  std::string stat;
-  if (!ReadWholeFile("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
-  // "1234 (name) S 1": the parent follows the name, which may hold any byte, and the state.
-  const std::size_t after_name = stat.rfind(')');
-  return after_name == std::string::npos || stat.size() < after_name + 4
-             ? 0
-             : static_cast<pid_t>(std::strtol(stat.c_str() + after_name + 4, nullptr, 10));
+  std::vector<std::string> fields;  // the state, then the parent
+  if (!ReadStatFields(AT_FDCWD, "/proc/" + std::to_string(pid) + "/stat", fields) ||
+      fields.size() < 2) {
+    return 0;
+  }
+  return static_cast<pid_t>(std::strtol(fields[1].c_str(), nullptr, 10));
 }
 
 // Whether `sender` is a process under the tool: the child, what it started, or, as PID 1, an

@@ -1,30 +1,54 @@
 #include "platform/linux/kernel_lists.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <dirent.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 
-bool ReadWholeFile(const std::string& path, std::string& text) {
-  const int file = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
+bool ReadWholeFile(int folder, const std::string& name, std::string& text) {
   text.clear();
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(file, buffer, sizeof buffer)) != 0) {
-    if (got < 0 && errno != EINTR) break;
-    if (got > 0) text.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(file);
-  return got == 0;
+  return ReadParts(folder, name, ~std::size_t{0},
+                   [&text](std::string_view part) { text.append(part); });
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  return ReadWholeFile(AT_FDCWD, path, text);
 }
 
 bool ReadFirstLine(const std::string& path, std::string& line) {
   if (!ReadWholeFile(path, line)) return false;
   line.resize(std::min(line.find('\n'), line.size()));
   return true;
+}
+
+bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& names) {
+  const int opened = openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* entries = opened < 0 ? nullptr : fdopendir(opened);
+  if (entries == nullptr) {
+    if (opened >= 0) close(opened);
+    return false;
+  }
+  while (const dirent* entry = readdir(entries)) {
+    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
+  }
+  closedir(entries);
+  return true;
+}
+
+bool ReadStatFields(int folder, const std::string& name, std::vector<std::string>& fields) {
+  fields.clear();
+  std::string stat;
+  if (!ReadWholeFile(folder, name, stat)) return false;
+  // "1234 (name) S 1 ...": the name ends at the last parenthesis.
+  const std::size_t after_name = stat.rfind(')');
+  if (after_name == std::string::npos || after_name + 2 >= stat.size()) return true;
+  stat.resize(std::min(stat.find('\n', after_name), stat.size()));
+  for (std::size_t from = after_name + 2;;) {
+    const std::size_t end = std::min(stat.find(' ', from), stat.size());
+    fields.push_back(stat.substr(from, end - from));
+    if (end == stat.size()) return true;
+    from = end + 1;
+  }
 }
 
 std::vector<unsigned long> NumberList(const std::string& list, unsigned long most) {

@@ -3,7 +3,6 @@
 // it sits on through the path its link resolves to.
 #include "platform/machine_nodes.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -18,6 +17,7 @@
 #include <utility>
 
 #include "platform/linux/kernel_lists.h"
+#include "platform/linux/node_facts.h"
 #include "platform/linux/sysfs_machine.h"
 
 namespace {
@@ -47,12 +47,7 @@ std::string Lower(std::string text) {
 // The entries of a folder, in the order people count: "eth2" before "eth10".
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
-  DIR* dir = opendir(folder.c_str());
-  if (dir == nullptr) return names;
-  while (const dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] != '.') names.emplace_back(entry->d_name);
-  }
-  closedir(dir);
+  ReadFolder(AT_FDCWD, folder, names);
   // By the letters before the first digit, then the number they begin, then whole.
   const auto key = [](const std::string& name) {
     const std::size_t digits = std::min(name.find_first_of("0123456789"), name.size());
@@ -130,24 +125,13 @@ int NodeOf(const std::string& sys, const std::string& address,
   return listed ? static_cast<int>(node) : -1;
 }
 
-std::vector<unsigned long> OnlineNodes(const std::string& sys) {
-  std::string online;
-  ReadFirstLine(sys + "/devices/system/node/online", online);
-  return NumberList(online, 0xFFFF);
-}
+// The facts of the machine's nodes under `sys`.
+NodeFacts NodesIn(const std::string& sys) { return {sys + "/devices/system/node"}; }
 
 unsigned long HexOf(const std::string& sys, const std::string& address, const char* file) {
   std::string text;
   if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/" + file, text)) return 0;
   return std::strtoul(text.c_str(), nullptr, 16);
-}
-
-// "Node 0 MemTotal:  1016284 kB": the bytes after `key`.
-bool MeminfoBytes(const std::string& meminfo, const char* key, std::uint64_t& bytes) {
-  const std::size_t at = meminfo.find(key);
-  if (at == std::string::npos) return false;
-  bytes = std::strtoull(meminfo.c_str() + at + std::strlen(key), nullptr, 10) * 1024;
-  return true;
 }
 
 // Names every device it can from the database: "Intel Corporation 82574L Gigabit Network
@@ -204,36 +188,16 @@ constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/drm/
 bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine& machine,
                      PlacementFailure& failure) {
   machine = {};
-  const std::string nodes_folder = sys + "/devices/system/node";
+  const NodeFacts nodes = NodesIn(sys);
   std::string online;
-  if (!ReadFirstLine(nodes_folder + "/online", online)) {
-    failure = {"read " + nodes_folder + "/online",
+  if (!nodes.Online(online)) {
+    failure = {"read " + nodes.folder + "/online",
                std::string(std::strerror(errno)) +
                    (errno == ENOENT ? " (a kernel built without NUMA shows no nodes)" : "")};
     return false;
   }
-  const std::vector<unsigned long> online_nodes = NumberList(online, 0xFFFF);
-  for (const unsigned long number : online_nodes) {
-    MachineNode node;
-    node.number = number;
-    const std::string folder = nodes_folder + "/node" + std::to_string(number);
-    ReadFirstLine(folder + "/cpulist", node.processors);
-    std::string meminfo;
-    if (ReadWholeFile(folder + "/meminfo", meminfo)) {
-      node.total_told = MeminfoBytes(meminfo, "MemTotal:", node.total_bytes);
-      node.free_told = MeminfoBytes(meminfo, "MemFree:", node.free_bytes);
-    }
-    std::string row;
-    if (ReadFirstLine(folder + "/distance", row)) {
-      char* end = nullptr;
-      for (const char* at = row.c_str();; at = end) {
-        const unsigned long distance = std::strtoul(at, &end, 10);
-        if (end == at) break;
-        node.distances.push_back(distance);
-      }
-    }
-    machine.nodes.push_back(node);
-  }
+  const std::vector<unsigned long> online_nodes = NodeNumbers(online);
+  for (const unsigned long number : online_nodes) machine.nodes.push_back(nodes.Node(number));
   std::map<std::string, std::size_t> by_address;
   for (const std::string& address : Entries(sys + "/bus/pci/devices")) {
     if (!IsPciAddress(address)) continue;
@@ -300,7 +264,9 @@ bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDev
   std::vector<std::string> addresses;
   PciDevicesOf(path, addresses);
   if (addresses.empty()) return true;
-  const std::vector<unsigned long> online = OnlineNodes(sys);
+  std::string list;
+  NodesIn(sys).Online(list);
+  const std::vector<unsigned long> online = NodeNumbers(list);
   found.address = addresses[0];
   found.node = NodeOf(sys, found.address, online);
   for (const std::string& other : addresses) {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/linux/kernel_lists.h"
+#include "platform/linux/memory_policy.h"
 
 namespace {
 
@@ -55,30 +56,10 @@ RunningOn Running() {
 }
 
 std::string MemoryPolicy() {
-  constexpr unsigned long kBits = 32768;  // the kernel's largest node mask
-  constexpr unsigned long kWordBits = 8 * sizeof(unsigned long);
-  std::vector<unsigned long> mask(kBits / kWordBits);
   int mode = 0;
-  if (syscall(SYS_get_mempolicy, &mode, mask.data(), kBits + 1, nullptr, 0UL) != 0) {
-    return std::string("unknown (") + std::strerror(errno) + ")";
-  }
-  const int flags = mode & (MPOL_F_STATIC_NODES | MPOL_F_RELATIVE_NODES | MPOL_F_NUMA_BALANCING);
-  mode &= ~flags;
-  std::string text = mode == MPOL_DEFAULT          ? "default"
-                     : mode == MPOL_PREFERRED      ? "preferred"
-                     : mode == MPOL_PREFERRED_MANY ? "preferred-many"
-                     : mode == MPOL_BIND           ? "bind"
-                     : mode == MPOL_INTERLEAVE     ? "interleave"
-                     : mode == MPOL_LOCAL          ? "local"
-                                                   : "mode " + std::to_string(mode);
-  const char* separator = " ";
-  for (unsigned long node = 0; node < kBits; ++node) {
-    if ((mask[node / kWordBits] >> (node % kWordBits) & 1) != 0) {
-      text += separator + std::to_string(node);
-      separator = ",";
-    }
-  }
-  return (flags & MPOL_F_NUMA_BALANCING) != 0 ? text + " with NUMA balancing" : text;
+  std::vector<unsigned long> nodes;
+  if (!GetMemoryPolicy(mode, nodes)) return std::string("unknown (") + std::strerror(errno) + ")";
+  return PolicyText(PolicyModeName(mode), nodes, (mode & MPOL_F_NUMA_BALANCING) != 0);
 }
 
 std::string KernelNumaBalancing() {

@@ -1,10 +1,24 @@
 // The Linux memory policy that stands for Windows' preferred NUMA node: the node preferred, other
-// nodes when it is full, with NUMA balancing where the kernel has it for such a policy.
+// nodes when it is full, with NUMA balancing where the kernel has it for such a policy. And the
+// kernel's calls that get and set a policy, for the launch, the probe and the tests alike.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The calling thread's policy: its mode, with its flags, and its nodes in order; with
+// MPOL_F_MEMS_ALLOWED in `flags`, the nodes it may use. False, errno set, where the kernel refuses.
+bool GetMemoryPolicy(int& mode, std::vector<unsigned long>& nodes, unsigned long flags = 0);
+bool SetMemoryPolicy(int mode, const std::vector<unsigned long>& nodes);
+
+// The name of `mode` without its flags: "default", "preferred", "preferred-many", "bind",
+// "interleave", "local", else "mode N".
+std::string PolicyModeName(int mode);
+
+// A policy as the probe says it, from the name of its mode: "preferred-many 0,1 with NUMA
+// balancing".
+std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, bool balancing);
 
 // Makes the calling thread prefer `node` for its memory while it lives, then puts back the policy
 // it had. A child created meanwhile keeps the preference for good: the kernel copies the policy

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/linux/kernel_lists.h"
+#include "platform/linux/memory_policy.h"
 
 namespace {
 
@@ -49,17 +50,11 @@ std::string PolicyName(std::string_view policy) {
   const std::size_t nodes_at = policy.find(':');
   const std::string_view head = policy.substr(0, nodes_at);
   const std::size_t flags_at = head.find('=');
-  std::string name = ModeName(head.substr(0, flags_at));
-  if (nodes_at != std::string_view::npos) {
-    const char* separator = " ";
-    for (const unsigned long node : NumberList(std::string(policy.substr(nodes_at + 1)), 0xFFFF)) {
-      name += separator + std::to_string(node);
-      separator = ",";
-    }
-  }
-  const bool balancing =
-      flags_at != std::string_view::npos && head.find("balancing", flags_at) != std::string::npos;
-  return balancing ? name + " with NUMA balancing" : name;
+  return PolicyText(
+      ModeName(head.substr(0, flags_at)),
+      nodes_at == std::string_view::npos ? std::vector<unsigned long>()
+                                         : NodeNumbers(std::string(policy.substr(nodes_at + 1))),
+      flags_at != std::string_view::npos && head.find("balancing", flags_at) != std::string::npos);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 // processors from /sys.
 #include "platform/program_placement.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,7 +14,7 @@
 #include <cstring>
 
 #include "platform/linux/kernel_lists.h"
-#include "platform/linux/node_topology.h"
+#include "platform/linux/node_facts.h"
 #include "platform/linux/program_maps.h"
 
 namespace {
@@ -30,33 +29,6 @@ bool Ended(unsigned long pid, const std::string& call, PlacementFailure& failure
   return false;
 }
 
-// Reads `name` under the folder `folder` in parts, giving each to `take`, up to `most` bytes
-// or so. False with errno set where it cannot.
-template <typename Take>
-bool ReadAt(int folder, const std::string& name, std::size_t most, Take take) {
-  const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
-  // The kernel gives a page at most per read, holding the program's memory-map lock while it
-  // walks the pages of the mappings it describes: the program goes on between reads.
-  char buffer[4096];
-  ssize_t got = 0;
-  for (std::size_t done = 0; done < most && (got = read(file, buffer, sizeof buffer)) != 0;) {
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) break;
-    take(std::string_view(buffer, static_cast<std::size_t>(got)));
-    done += static_cast<std::size_t>(got);
-  }
-  const int error = errno;
-  close(file);
-  errno = error;
-  return got >= 0;
-}
-
-bool ReadTextAt(int folder, const std::string& name, std::string& text) {
-  text.clear();
-  return ReadAt(folder, name, 1 << 20, [&](std::string_view part) { text.append(part); });
-}
-
 // The value of `key` in a status file ("Cpus_allowed_list"); empty where it is not there.
 std::string StatusValue(const std::string& status, const std::string& key) {
   const std::size_t at = status.find("\n" + key + ":\t");
@@ -65,20 +37,9 @@ std::string StatusValue(const std::string& status, const std::string& key) {
   return status.substr(from, status.find('\n', from) - from);
 }
 
-// Field `field` (from 3 on) of a task's stat, counted after the name, which may hold any byte.
-unsigned long StatField(const std::string& stat, int field) {
-  const std::size_t after_name = stat.rfind(')');
-  if (after_name == std::string::npos) return 0;
-  const char* at = stat.c_str() + after_name + 1;
-  for (int number = 3; number < field && at != nullptr; ++number) at = std::strchr(at + 1, ' ');
-  return at == nullptr ? 0 : std::strtoul(at + 1, nullptr, 10);
-}
-
-// A task that has ended and waits to be collected: a first thread that left keeps its place.
-bool Gone(const std::string& stat) {
-  const std::size_t after_name = stat.rfind(')');
-  return after_name == std::string::npos || after_name + 2 >= stat.size() ||
-         stat[after_name + 2] == 'Z' || stat[after_name + 2] == 'X';
+// Field `number` of a stat, as proc(5) numbers them, from 3 on; 0 where it is not there.
+unsigned long StatNumber(const std::vector<std::string>& fields, std::size_t number) {
+  return number - 3 < fields.size() ? std::strtoul(fields[number - 3].c_str(), nullptr, 10) : 0;
 }
 
 // Why the program behind `folder` may not be read, as far as its files tell.
@@ -90,7 +51,7 @@ std::string WhyRefused(int folder, unsigned long pid) {
            "CAP_SYS_PTRACE) refuse it";
   }
   std::string status;
-  if (!ReadTextAt(folder, "status", status)) {
+  if (!ReadWholeFile(folder, "status", status)) {
     return "not permitted to inspect " + process +
            ": /proc hides other users' programs from this user (mounted with hidepid); run the "
            "probe as its user, or as root";
@@ -128,37 +89,18 @@ bool Refused(const OpenedProgram& program, const std::string& name, PlacementFai
 
 // The node of each processor, from the nodes' lists of processors.
 std::map<int, int> NodesOfProcessors() {
+  const NodeFacts facts;
   std::map<int, int> nodes;
   std::string online;
-  if (!ReadFirstLine(std::string(kSystemNodes) + "/online", online)) return nodes;
-  for (const unsigned long node : NumberList(online, 0xFFFF)) {
+  facts.Online(online);
+  for (const unsigned long node : NodeNumbers(online)) {
     std::string cpus;
-    if (!ReadFirstLine(std::string(kSystemNodes) + "/node" + std::to_string(node) + "/cpulist",
-                       cpus)) {
-      continue;
-    }
+    facts.Cpus(node, cpus);
     for (const unsigned long cpu : NumberList(cpus, 1UL << 20)) {
       nodes[static_cast<int>(cpu)] = static_cast<int>(node);
     }
   }
   return nodes;
-}
-
-// The thread ids of the program, its first thread first.
-bool ThreadIds(const OpenedProgram& program, std::vector<std::string>& ids,
-               PlacementFailure& failure) {
-  const int tasks =
-      openat(static_cast<int>(program.handle), "task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  DIR* folder = tasks < 0 ? nullptr : fdopendir(tasks);
-  if (folder == nullptr) {
-    if (tasks >= 0) close(tasks);
-    return Refused(program, "task", failure);
-  }
-  while (const dirent* entry = readdir(folder)) {
-    if (entry->d_name[0] != '.') ids.emplace_back(entry->d_name);
-  }
-  closedir(folder);
-  return true;
 }
 
 }  // namespace
@@ -176,7 +118,7 @@ bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& fa
     program.handle = folder;
     // A thread's number opens its folder too: the program is the one it belongs to.
     std::string status;
-    const unsigned long group = ReadTextAt(folder, "status", status)
+    const unsigned long group = ReadWholeFile(folder, "status", status)
                                     ? std::strtoul(StatusValue(status, "Tgid").c_str(), nullptr, 10)
                                     : pid;
     if (group == pid || group == 0) return true;
@@ -203,7 +145,8 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
   placement = {};
   const int folder = static_cast<int>(program.handle);
   std::vector<std::string> ids;
-  if (!ThreadIds(program, ids, failure)) return false;
+  // In the kernel's order: the first thread first.
+  if (!ReadFolder(folder, "task", ids)) return Refused(program, "task", failure);
 
   // Each thread that runs, with the start of its numa_maps: its mappings without a policy of
   // their own show its own policy. A first thread that left (pthread_exit) keeps its place in
@@ -214,23 +157,24 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
   std::map<std::string, std::size_t> alike;  // how many threads share them
   std::string first_thread_processors;       // kept by a first thread that left, too
   for (const std::string& id : ids) {
-    std::string stat;
+    std::vector<std::string> stat;
     std::string status;
     std::string maps;
-    if (!ReadTextAt(folder, "task/" + id + "/stat", stat) ||
-        !ReadTextAt(folder, "task/" + id + "/status", status)) {
+    if (!ReadStatFields(folder, "task/" + id + "/stat", stat) ||
+        !ReadWholeFile(folder, "task/" + id + "/status", status)) {
       continue;
     }
     if (id == ids.front()) first_thread_processors = StatusValue(status, "Cpus_allowed_list");
-    if (Gone(stat)) continue;
-    ReadAt(folder, "task/" + id + "/numa_maps", 4096,
-           [&](std::string_view part) { maps.append(part); });
+    // Ended, waiting to be collected: a first thread that left keeps its place.
+    if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X') continue;
+    ReadParts(folder, "task/" + id + "/numa_maps", 4096,
+              [&](std::string_view part) { maps.append(part); });
     if (placement.threads.empty()) {
-      placement.kernel_thread = (StatField(stat, 9) & kKernelThread) != 0;
+      placement.kernel_thread = (StatNumber(stat, 9) & kKernelThread) != 0;
     }
     ThreadPlace thread;
     thread.id = std::strtoul(id.c_str(), nullptr, 10);
-    thread.processor = static_cast<int>(StatField(stat, 39));
+    thread.processor = static_cast<int>(StatNumber(stat, 39));
     const auto node = nodes.find(thread.processor);
     if (node != nodes.end()) thread.node = node->second;
     thread.own_processors = StatusValue(status, "Cpus_allowed_list");
@@ -261,7 +205,7 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
   }
   const std::string name = "task/" + std::to_string(placement.threads[first].id) + "/numa_maps";
   NumaMapsTally tally;
-  if (!ReadAt(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
+  if (!ReadParts(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
     if (errno != ENOENT || access("/proc/self/numa_maps", F_OK) == 0) {
       return Refused(program, name, failure);
     }

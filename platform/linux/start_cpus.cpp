@@ -1,7 +1,7 @@
 #include "platform/linux/start_cpus.h"
 
 #include "platform/linux/kernel_lists.h"
-#include "platform/linux/node_topology.h"
+#include "platform/linux/node_facts.h"
 
 bool CpusToStartOn(const std::string& node_cpus, const cpu_set_t& own, cpu_set_t* start) {
   CPU_ZERO(start);
@@ -15,10 +15,8 @@ StartCpus StartCpusFor(std::uint16_t node) {
   StartCpus cpus;
   std::string node_cpus;
   // A machine of more CPUs than a cpu_set_t holds refuses the fixed-size set: left as it is.
-  cpus.narrowed =
-      sched_getaffinity(0, sizeof cpus.own, &cpus.own) == 0 &&
-      ReadFirstLine(std::string(kSystemNodes) + "/node" + std::to_string(node) + "/cpulist",
-                    node_cpus) &&
-      CpusToStartOn(node_cpus, cpus.own, &cpus.start);
+  cpus.narrowed = sched_getaffinity(0, sizeof cpus.own, &cpus.own) == 0 &&
+                  NodeFacts().Cpus(node, node_cpus) &&
+                  CpusToStartOn(node_cpus, cpus.own, &cpus.start);
   return cpus;
 }

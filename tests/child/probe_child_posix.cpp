@@ -21,10 +21,12 @@
 //                     (hugetlb) bound to NODE; may repeat
 //   --mappings=N      makes N mappings of a page each, one in four written
 #include <dirent.h>
+#include <linux/mempolicy.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,7 +41,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/memory_policy_posix.h"
+#include "platform/linux/memory_policy.h"
 
 namespace {
 
@@ -92,6 +94,17 @@ void Print(const std::string& out) {
   }
 }
 
+// The memory policy it was started with: its mode, "+balancing" for NUMA balancing, its nodes.
+std::string PolicyText() {
+  int mode = 0;
+  std::vector<unsigned long> nodes;
+  if (!GetMemoryPolicy(mode, nodes)) return "unknown";
+  std::string text =
+      PolicyModeName(mode) + ((mode & MPOL_F_NUMA_BALANCING) != 0 ? "+balancing" : "");
+  for (const unsigned long node : nodes) text += " " + std::to_string(node);
+  return text;
+}
+
 // Memory of `kind` bound to `node`, written: "thp:64:0" or "hugetlb:64:1".
 void HugeMemory(const char* kind) {
   const bool thp = std::strncmp(kind, "thp:", 4) == 0;
@@ -128,9 +141,7 @@ void PinnedThread(int cpu) {
     cpu_set_t cpus;
     CPU_ZERO(&cpus);
     CPU_SET(static_cast<std::size_t>(cpu), &cpus);
-    const unsigned long node0 = 1;
-    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0 ||
-        syscall(SYS_set_mempolicy, MPOL_PREFERRED, &node0, 64) != 0) {
+    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0 || !SetMemoryPolicy(MPOL_PREFERRED, {0})) {
       std::_Exit(98);
     }
     set = true;
@@ -188,7 +199,7 @@ int main(int argc, char* argv[]) {
     if (Option(argv[i], "--ignore=", &value))
       static_cast<void>(std::signal(Number(value), SIG_IGN));
     spin = spin || std::strcmp(argv[i], "--spin") == 0;
-    if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + MemoryPolicyText(" ", " ") + "\n";
+    if (std::strcmp(argv[i], "--policy") == 0) out += "policy:" + PolicyText() + "\n";
     ready = ready || std::strcmp(argv[i], "--ready") == 0;
     status = status || std::strcmp(argv[i], "--status") == 0;
     until_caught = until_caught || std::strcmp(argv[i], "--until-caught") == 0;

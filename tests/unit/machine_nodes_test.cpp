@@ -2,13 +2,14 @@
 // the kernel lays it out, its devices behind bridges and virtio, with the links users name
 // devices by.
 #include <filesystem>
-#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "platform/linux/sysfs_machine.h"
 #include "probe/machine_text.h"
+#include "support/fake_sysfs.h"
 #include "support/scratch_folder.h"
 
 namespace {
@@ -21,22 +22,10 @@ namespace fs = std::filesystem;
 // node the machine does not have online, a USB controller with a drive, and the loopback
 // interface on no bus.
 void WriteMachine(const fs::path& sys) {
-  const fs::path nodes = sys / "devices/system/node";
-  const char* const rows[] = {"10 20 20", "20 10 20", nullptr};
-  const char* const cpus[] = {"0-1", "", "2-3"};
-  const char* const memory[] = {"2097152", "0", nullptr};
-  for (int node = 0; node < 3; ++node) {
-    const fs::path folder = nodes / ("node" + std::to_string(node));
-    fs::create_directories(folder);
-    std::ofstream(folder / "cpulist") << cpus[node] << "\n";
-    if (rows[node] != nullptr) std::ofstream(folder / "distance") << rows[node] << "\n";
-    if (memory[node] != nullptr) {
-      std::ofstream(folder / "meminfo")
-          << "Node " << node << " MemTotal:  " << memory[node] << " kB\nNode " << node
-          << " MemFree:  " << (node == 0 ? "1048576" : "0") << " kB\n";
-    }
-  }
-  std::ofstream(nodes / "online") << "0-2\n";
+  WriteNodes(sys / "devices/system/node", "0-2", nullptr,
+             {{"0-1", "10 20 20", "2097152", "1048576"},
+              {"", "20 10 20", "0", "0"},
+              {"2-3", nullptr, nullptr, nullptr}});
   const fs::path root = sys / "devices/pci0000:00";
   const struct {
     const char* path;  // under the root bus
@@ -57,11 +46,10 @@ void WriteMachine(const fs::path& sys) {
   fs::create_directories(sys / "bus/pci/devices");
   for (const auto& device : devices) {
     const fs::path folder = root / device.path;
-    fs::create_directories(folder);
-    std::ofstream(folder / "class") << device.class_code << "\n";
-    std::ofstream(folder / "vendor") << "0x" << std::string(device.ids, 4) << "\n";
-    std::ofstream(folder / "device") << "0x" << std::string(device.ids + 5) << "\n";
-    std::ofstream(folder / "numa_node") << device.node << "\n";
+    WriteSysfsFile(folder / "class", std::string(device.class_code) + "\n");
+    WriteSysfsFile(folder / "vendor", "0x" + std::string(device.ids, 4) + "\n");
+    WriteSysfsFile(folder / "device", "0x" + std::string(device.ids + 5) + "\n");
+    WriteSysfsFile(folder / "numa_node", std::string(device.node) + "\n");
     fs::create_directory_symlink(folder, sys / "bus/pci/devices" / folder.filename());
     std::istringstream names(device.names);
     for (std::string name; names >> name;) {
@@ -81,11 +69,9 @@ void WriteMachine(const fs::path& sys) {
   const fs::path space3 = sys / "devices/virtual/nvme-subsystem/nvme-subsys2/nvme2n1";
   const fs::path controller = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0";
   const fs::path drive_path = controller / "nvme0c0n1";
-  fs::create_directories(drive_path);
-  std::ofstream(drive_path / "hidden") << "1\n";
+  WriteSysfsFile(drive_path / "hidden", "1\n");
   const fs::path card = root / "0000:00:03.0/virtio2/net/eth0";
-  fs::create_directories(space / "nvme0n1p1");
-  std::ofstream(space / "nvme0n1p1/partition") << "1\n";
+  WriteSysfsFile(space / "nvme0n1p1/partition", "1\n");
   const std::pair<fs::path, fs::path> links[] = {
       {controller, space.parent_path() / "nvme0"},
       {drive_path, space2 / "multipath/nvme0c0n1"},
@@ -114,17 +100,17 @@ void WriteMachine(const fs::path& sys) {
     fs::create_directories(link.parent_path());
     fs::create_directory_symlink(target, link);
   }
-  std::ofstream(sys / "class/net/bonding_masters") << "bond0\n";
+  WriteSysfsFile(sys / "class/net/bonding_masters", "bond0\n");
 }
 
 TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
   const ScratchFolder scratch;
   WriteMachine(scratch.path() / "sys");
-  std::ofstream(scratch.path() / "pci.ids")
-      << "# vendors, devices and their subsystems\n8086  Intel Corporation\n"
-         "\t100e  82540EM Gigabit Ethernet Controller\n\t\t8086 001e  PRO/1000 MT Mobile\n"
-         "1b36  Red Hat, Inc.\n\t0011  PVPanic device\nC 02  Network controller\n"
-         "\t00  Ethernet controller\n";
+  WriteSysfsFile(scratch.path() / "pci.ids",
+                 "# vendors, devices and their subsystems\n8086  Intel Corporation\n"
+                 "\t100e  82540EM Gigabit Ethernet Controller\n\t\t8086 001e  PRO/1000 MT Mobile\n"
+                 "1b36  Red Hat, Inc.\n\t0011  PVPanic device\nC 02  Network controller\n"
+                 "\t00  Ethernet controller\n");
   Machine machine;
   PlacementFailure failure;
   ASSERT_TRUE(LookAtMachineIn(scratch.path() / "sys", scratch.path() / "pci.ids", machine, failure))

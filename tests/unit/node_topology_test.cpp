@@ -1,32 +1,21 @@
 #include "platform/linux/node_topology.h"
 
-#include <fstream>
-
 #include <gtest/gtest.h>
 
+#include "support/fake_sysfs.h"
 #include "support/scratch_folder.h"
 
 namespace {
 
-// A machine as the kernel describes it: node 0 with CPUs and memory, 1 with CPUs only, 2 with
-// memory only (as HBM or CXL memory shows), 3 with CPUs only and nearer to 2 than to 0.
-void WriteMixedMachine(const std::filesystem::path& folder) {
-  std::ofstream(folder / "online") << "0-3\n";
-  std::ofstream(folder / "has_memory") << "0,2\n";
-  const char* const rows[] = {"10 20 20 20", "20 10 20 20", "20 20 10 20", "30 30 15 10"};
-  for (int node = 0; node < 4; ++node) {
-    const std::filesystem::path node_folder = folder / ("node" + std::to_string(node));
-    std::filesystem::create_directory(node_folder);
-    std::ofstream(node_folder / "distance") << rows[node] << "\n";
-  }
-}
-
 TEST(NodeTopology, SaysWhyTheKernelRefusedTheNode) {
+  // Node 0 with CPUs and memory, 1 with CPUs only, 2 with memory only (as HBM or CXL memory
+  // shows), 3 with CPUs only and nearer to 2 than to 0; and nodes with a gap between them.
   const ScratchFolder scratch;
-  WriteMixedMachine(scratch.path());
+  WriteNodes(
+      scratch.path(), "0-3", "0,2",
+      {{"0", "10 20 20 20"}, {"1", "20 10 20 20"}, {"", "20 20 10 20"}, {"2", "30 30 15 10"}});
   const ScratchFolder sparse;
-  std::ofstream(sparse.path() / "online") << "0,8\n";
-  std::ofstream(sparse.path() / "has_memory") << "0,8\n";
+  WriteNodes(sparse.path(), "0,8", "0,8", {});
   const struct {
     const char* name;
     std::string folder;
