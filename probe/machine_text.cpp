@@ -4,6 +4,8 @@
 #include <map>
 #include <vector>
 
+#include "probe/probe_size.h"
+
 namespace {
 
 // The kinds of device a workload is placed by, from PCI's class code; the rest (bridges, USB,
@@ -19,18 +21,11 @@ const char* DeviceKind(const MachineDevice& device) {
   return base == 0x0C && sub == 0x03 ? "usb" : "device";
 }
 
-std::string Size(std::uint64_t bytes) {
-  const bool gib = bytes >= (std::uint64_t{1} << 30);
-  char text[32];
-  static_cast<void>(std::snprintf(text, sizeof text, gib ? "%.1f GiB" : "%.1f MiB",
-                                  static_cast<double>(bytes) / (gib ? 1 << 30 : 1 << 20)));
-  return text;
-}
-
 std::string MemoryText(const MachineNode& node) {
   if (node.total_told && node.total_bytes == 0) return "none";
-  std::string text = node.total_told ? Size(node.total_bytes) : "";
-  if (node.free_told) text += (text.empty() ? "" : ", ") + Size(node.free_bytes) + " free";
+  std::string text = node.total_told ? BytesText(node.total_bytes, true) : "";
+  if (node.free_told)
+    text += (text.empty() ? "" : ", ") + BytesText(node.free_bytes, true) + " free";
   return text.empty() ? "not given by the system" : text;
 }
 

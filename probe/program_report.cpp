@@ -2,24 +2,17 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <map>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/program_placement.h"
+#include "probe/probe_size.h"
 #include "probe/report_failure.h"
 #include "probe/shares.h"
 
 namespace {
-
-std::string Mib(std::uint64_t bytes) {
-  char text[32];
-  static_cast<void>(
-      std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0)));
-  return text;
-}
 
 // "4 KiB", "2 MiB", "1 GiB": a page size as page sizes are named.
 std::string SizeName(std::uint64_t bytes) {
@@ -90,14 +83,15 @@ std::string Report(unsigned long pid, const ProgramPlacement& placement) {
   if (placement.kernel_thread) {
     out += ", a kernel thread, without memory of its own";
   } else if (placement.not_seen.empty()) {
-    out += ", " + Mib(all.bytes) + " resident" + (all.bytes == 0 ? "" : " in " + PagesText(all));
+    out +=
+        ", " + BytesText(all.bytes) + " resident" + (all.bytes == 0 ? "" : " in " + PagesText(all));
   }
   out += "\n";
   if (!placement.not_seen.empty()) out += "not seen: " + placement.not_seen + "\n";
   const std::vector<std::string> shares = Shares(placement);
   std::size_t i = 0;
   for (const auto& [node, pages] : placement.pages_by_node) {
-    out += NodeName(node) + ": " + Mib(pages.bytes) + " (" + shares[i++] + ") in " +
+    out += NodeName(node) + ": " + BytesText(pages.bytes) + " (" + shares[i++] + ") in " +
            PagesText(pages) + "\n";
   }
   for (const ThreadPlace& thread : placement.threads) out += ThreadLine(thread);
@@ -136,7 +130,7 @@ std::string Sample(long long ms, const ProgramPlacement& placement) {
   separator = " ";
   std::size_t i = 0;
   for (const auto& [node, pages] : placement.pages_by_node) {
-    line += separator + Mib(pages.bytes) + (node < 0 ? " " : " on ") + NodeName(node) + " (" +
+    line += separator + BytesText(pages.bytes) + (node < 0 ? " " : " on ") + NodeName(node) + " (" +
             shares[i++] + ")";
     separator = ", ";
   }

@@ -12,11 +12,11 @@ inline void WriteSysfsFile(const std::filesystem::path& path, const std::string&
   std::ofstream(path) << text;
 }
 
-// What a node's folder holds; a file given as nullptr is left out.
+// A node's cpulist, distance and meminfo (total and free kB); nullptr leaves a file out.
 struct FakeNode {
-  const char* cpus;                // cpulist
-  const char* distances;           // distance
-  const char* total_kb = nullptr;  // meminfo, with free_kb
+  const char* cpus = nullptr;
+  const char* distances = nullptr;
+  const char* total_kb = nullptr;
   const char* free_kb = nullptr;
 };
 
@@ -28,17 +28,16 @@ inline void WriteNodes(const std::filesystem::path& folder, const char* online,
   if (has_memory != nullptr) WriteSysfsFile(folder / "has_memory", std::string(has_memory) + "\n");
   for (std::size_t number = 0; number < nodes.size(); ++number) {
     const FakeNode& node = nodes[number];
-    const std::string name = "node" + std::to_string(number);
-    std::filesystem::create_directories(folder / name);
-    if (node.cpus != nullptr)
-      WriteSysfsFile(folder / name / "cpulist", std::string(node.cpus) + "\n");
+    const std::filesystem::path path = folder / ("node" + std::to_string(number));
+    std::filesystem::create_directories(path);
+    if (node.cpus != nullptr) WriteSysfsFile(path / "cpulist", node.cpus + std::string("\n"));
     if (node.distances != nullptr) {
-      WriteSysfsFile(folder / name / "distance", std::string(node.distances) + "\n");
+      WriteSysfsFile(path / "distance", node.distances + std::string("\n"));
     }
     if (node.total_kb != nullptr) {
       const std::string head = "Node " + std::to_string(number);
-      WriteSysfsFile(folder / name / "meminfo", head + " MemTotal:  " + node.total_kb + " kB\n" +
-                                                    head + " MemFree:  " + node.free_kb + " kB\n");
+      std::ofstream(path / "meminfo") << head << " MemTotal:  " << node.total_kb << " kB\n"
+                                      << head << " MemFree:  " << node.free_kb << " kB\n";
     }
   }
 }
