@@ -42,7 +42,7 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 bool ReadFirstLine(const std::string& path, std::string& line);
 
 // The names in the folder `name` under `folder` (as ReadWholeFile takes them), in the kernel's
-// order, but those that begin with a dot. False, errno set, if it cannot be read.
+// order, less those that begin with a dot. False, errno set, if it cannot be read.
 bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& names);
 
 // A process's or thread's stat file (`name` under `folder`, as ReadWholeFile takes them), past
