@@ -137,7 +137,8 @@ TEST(SignalsEndToEnd, TerminalInterruptsAreTheChildsAlone) {
         EXPECT_EQ(result.status, std::to_string(c.code));
         continue;
       }
-      EXPECT_NE(result.screen.find("\n Waiting for child process to exit ..."), std::string::npos);
+      // The terminal discards what it has not yet shown when the key is typed (its output queue is
+      // flushed, as NOFLSH is unset), the "Waiting" line among it at times: not looked for here.
       // The exit line last, then what the shell shows; a program that died of the key ends the
       // tool by it too, so that the shell sees the interruption.
       const std::size_t end = result.screen.rfind("\n Child process exited");
