@@ -10,7 +10,8 @@
 struct PlacementFailure {
   std::string call;
   std::string reason;
-  bool ended = false;  // a program looked at does not run, or no longer
+  bool ended = false;    // a program looked at does not run, or no longer
+  bool changed = false;  // a program looked at changed as it was read, look after look
 };
 
 std::size_t PageSize();
@@ -37,7 +38,8 @@ std::string MemoryPolicy();
 
 // Whether the kernel's NUMA balancing runs ("on", "off", "memory tiering", as
 // kernel.numa_balancing says): a policy "with NUMA balancing" brings a moved program back to its
-// node only while it is on. Empty where the system has no such setting.
+// node only while it is on. Empty where the system has no such setting; "unknown (WHY)" where it
+// has one this process cannot read.
 std::string KernelNumaBalancing();
 
 // The processors the process may run on, as Linux lists them ("0-3"); empty where the system

@@ -152,20 +152,25 @@ int ReportProgram(unsigned long pid, std::uint64_t watch_seconds) {
   const Clock::time_point start = Clock::now();
   const Clock::time_point end = start + std::chrono::seconds(watch_seconds);
   constexpr std::chrono::milliseconds kHalfSecond(500);
+  int status = 0;
   for (long long tick = 1; start + tick * kHalfSecond <= end; ++tick) {
     std::this_thread::sleep_until(start + tick * kHalfSecond);
     // Labelled with the time it was taken: a slow look makes the watch skip half seconds.
     const long long ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    // A program that ends while watched has been seen: that is the end of the watch.
+    // A program that ends while watched has been seen: that is the end of the watch. One that
+    // changed too fast to be seen whole is watched on, and the watch ends with status 2.
     const bool looked = LookAtProgram(program, placement, failure);
-    if (!looked && !failure.ended) return ReportFailure(failure);
-    const std::string line = looked ? Sample(ms, placement)
-                                    : "at " + std::to_string(ms) + " ms: process " +
-                                          std::to_string(pid) + " has ended\n";
-    if (const int status = WriteOut(line)) return status;
-    if (!looked) break;
+    if (!looked && !failure.ended && !failure.changed) return ReportFailure(failure);
+    const std::string at = "at " + std::to_string(ms) + " ms: ";
+    const std::string process = "process " + std::to_string(pid);
+    const std::string line = looked          ? Sample(ms, placement)
+                             : failure.ended ? at + process + " has ended\n"
+                                             : at + process + " changed during the look\n";
+    if (const int written = WriteOut(line)) return written;
+    if (!looked && failure.ended) break;
+    if (!looked) status = 2;
     tick = std::max(tick, static_cast<long long>((Clock::now() - start) / kHalfSecond));
   }
-  return 0;
+  return status;
 }

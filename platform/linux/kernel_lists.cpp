@@ -38,7 +38,10 @@ bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& n
 bool ReadStatFields(int folder, const std::string& name, std::vector<std::string>& fields) {
   fields.clear();
   std::string stat;
-  if (!ReadWholeFile(folder, name, stat)) return false;
+  // The kernel writes a stat whole in one read, well within a page.
+  if (!ReadParts(folder, name, 1, [&stat](std::string_view part) { stat.append(part); })) {
+    return false;
+  }
   // "1234 (name) S 1 ...": the name ends at the last parenthesis.
   const std::size_t after_name = stat.rfind(')');
   if (after_name == std::string::npos || after_name + 2 >= stat.size()) return true;

@@ -59,12 +59,21 @@ std::string MemoryPolicy() {
   int mode = 0;
   std::vector<unsigned long> nodes;
   if (!GetMemoryPolicy(mode, nodes)) return std::string("unknown (") + std::strerror(errno) + ")";
-  return PolicyText(PolicyModeName(mode), nodes, (mode & MPOL_F_NUMA_BALANCING) != 0);
+  return PolicyText(PolicyModeName(mode), nodes, mode);
 }
 
 std::string KernelNumaBalancing() {
   std::string mode;
-  if (!ReadFirstLine("/proc/sys/kernel/numa_balancing", mode)) return "";
+  if (!ReadFirstLine("/proc/sys/kernel/numa_balancing", mode)) {
+    const int error = errno;
+    // A kernel without NUMA balancing has no such file; a /proc that shows only processes
+    // (mounted with subset=pid, as in some containers) has no /proc/sys at all.
+    if (access("/proc/sys/kernel", F_OK) == 0 && error == ENOENT) return "";
+    if (access("/proc/sys", F_OK) != 0) {
+      return "unknown (this /proc has no /proc/sys, as when mounted with subset=pid)";
+    }
+    return std::string("unknown (") + std::strerror(error) + ")";
+  }
   // A mask: 1 balances by where a program runs, 2 by memory tiers.
   if (mode == "0") return "off";
   if (mode == "1") return "on";

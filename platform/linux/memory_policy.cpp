@@ -46,13 +46,20 @@ std::string PolicyModeName(int mode) {
                                        : "mode " + std::to_string(mode);
 }
 
-std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, bool balancing) {
+std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, int flags) {
   const char* separator = " ";
   for (const unsigned long node : nodes) {
     mode += separator + std::to_string(node);
     separator = ",";
   }
-  return balancing ? mode + " with NUMA balancing" : mode;
+  // Static nodes stay as given when the cpuset changes; relative ones are renumbered within it.
+  const char* const nodes_flag = (flags & MPOL_F_STATIC_NODES) != 0     ? "static nodes"
+                                 : (flags & MPOL_F_RELATIVE_NODES) != 0 ? "relative nodes"
+                                                                        : nullptr;
+  const bool balancing = (flags & MPOL_F_NUMA_BALANCING) != 0;
+  if (nodes_flag != nullptr) mode += std::string(" with ") + nodes_flag;
+  if (balancing) mode += nodes_flag != nullptr ? " and NUMA balancing" : " with NUMA balancing";
+  return mode;
 }
 
 int ScopedPreferredNode::Prefer(std::uint16_t node) {

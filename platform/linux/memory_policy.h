@@ -16,9 +16,10 @@ bool SetMemoryPolicy(int mode, const std::vector<unsigned long>& nodes);
 // "interleave", "local", else "mode N".
 std::string PolicyModeName(int mode);
 
-// A policy as the probe says it, from the name of its mode: "preferred-many 0,1 with NUMA
-// balancing".
-std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, bool balancing);
+// A policy as the probe says it, from the name of its mode and the kernel's flags of it
+// (MPOL_F_STATIC_NODES, MPOL_F_RELATIVE_NODES, MPOL_F_NUMA_BALANCING): "preferred-many 0,1 with
+// NUMA balancing", "bind 0 with static nodes".
+std::string PolicyText(std::string mode, const std::vector<unsigned long>& nodes, int flags);
 
 // Makes the calling thread prefer `node` for its memory while it lives, then puts back the policy
 // it had. A child created meanwhile keeps the preference for good: the kernel copies the policy

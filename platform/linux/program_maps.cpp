@@ -1,5 +1,8 @@
 #include "platform/linux/program_maps.h"
 
+#include <linux/mempolicy.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <vector>
@@ -45,16 +48,29 @@ std::string ModeName(std::string_view mode) {
   return std::string(mode);  // default, bind, interleave, local
 }
 
-// "prefer (many)=balancing:0-1" as the probe says it: "preferred-many 0,1 with NUMA balancing".
+// "prefer (many)=static|balancing:0-1" as the probe says it: "preferred-many 0,1 with static
+// nodes and NUMA balancing".
 std::string PolicyName(std::string_view policy) {
   const std::size_t nodes_at = policy.find(':');
   const std::string_view head = policy.substr(0, nodes_at);
-  const std::size_t flags_at = head.find('=');
+  const std::size_t flags_at = std::min(head.find('='), head.size());
+  const std::string_view flags = head.substr(flags_at);
+  const auto has = [flags](std::string_view flag) {
+    return flags.find(flag) != std::string_view::npos;
+  };
   return PolicyText(
       ModeName(head.substr(0, flags_at)),
       nodes_at == std::string_view::npos ? std::vector<unsigned long>()
                                          : NodeNumbers(std::string(policy.substr(nodes_at + 1))),
-      flags_at != std::string_view::npos && head.find("balancing", flags_at) != std::string::npos);
+      (has("static") ? MPOL_F_STATIC_NODES : 0) | (has("relative") ? MPOL_F_RELATIVE_NODES : 0) |
+          (has("balancing") ? MPOL_F_NUMA_BALANCING : 0));
+}
+
+// A line's address and policy: "55a65ff20000 bind:1".
+std::string_view AddressAndPolicy(std::string_view line) {
+  std::size_t at = 0;
+  const std::string_view mode = ModeWords(line, at);
+  return line.substr(0, mode.empty() ? 0 : static_cast<std::size_t>(mode.end() - line.begin()));
 }
 
 }  // namespace
@@ -78,6 +94,12 @@ void NumaMapsTally::TakeLine(std::string_view line) {
   const std::string_view mode = ModeWords(line, at);
   if (mode.empty()) return;
   if (first_mode_.empty()) first_mode_ = mode;
+  // Few policies in a program: a short list of where each is first seen.
+  if (std::none_of(first_lines_.begin(), first_lines_.end(),
+                   [mode](const auto& seen) { return seen.first == mode; })) {
+    first_lines_.emplace_back(mode, lines_);
+  }
+  ++lines_;
   std::uint64_t page_bytes = 4096;
   // A few nodes per mapping: a small list, not a map, keeps the walk cheap.
   std::vector<std::pair<int, std::uint64_t>> counts;
@@ -100,28 +122,28 @@ std::string NumaMapsTally::Policy() const {
   return PolicyName(stack_mode_.empty() ? first_mode_ : stack_mode_);
 }
 
-std::vector<std::string> MappingPolicies(std::string_view numa_maps) {
-  std::vector<std::string> policies;
-  for (std::size_t end = numa_maps.find('\n'); end != std::string_view::npos;
-       end = numa_maps.find('\n')) {
-    std::size_t at = 0;
-    const std::string_view line = numa_maps.substr(0, end);
-    const std::string_view mode = ModeWords(line, at);
-    policies.emplace_back(line.substr(0, line.find(' ') + 1)).append(mode);
-    numa_maps.remove_prefix(end + 1);
+std::size_t NumaMapsTally::PolicyLine() const {
+  const std::string& own = stack_mode_.empty() ? first_mode_ : stack_mode_;
+  for (const auto& [mode, line] : first_lines_) {
+    if (mode == own) return line;
   }
-  return policies;
+  return 0;
 }
 
-std::string OwnPolicy(const std::vector<std::string>& own,
-                      const std::vector<std::string>& program) {
-  for (const std::string& mapping : own) {
-    const std::size_t address = mapping.find(' ') + 1;
-    for (const std::string& other : program) {
-      if (other.compare(0, address, mapping, 0, address) == 0 && other != mapping) {
-        return PolicyName(std::string_view(mapping).substr(address));
-      }
-    }
+std::string MappingPolicy(std::string_view numa_maps, std::size_t line) {
+  for (; line > 0; --line) {
+    const std::size_t end = numa_maps.find('\n');
+    if (end == std::string_view::npos) return {};
+    numa_maps.remove_prefix(end + 1);
   }
-  return {};
+  const std::size_t end = numa_maps.find('\n');
+  return end == std::string_view::npos ? std::string()
+                                       : std::string(AddressAndPolicy(numa_maps.substr(0, end)));
+}
+
+std::string OwnPolicy(const std::string& own, const std::string& program) {
+  const std::size_t address = own.find(' ') + 1;
+  if (address == 0 || own == program || program.compare(0, address, own, 0, address) != 0)
+    return {};
+  return PolicyName(std::string_view(own).substr(address));
 }

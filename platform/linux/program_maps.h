@@ -24,6 +24,10 @@ class NumaMapsTally {
   // balancing", "preferred 1", "default"). Empty where it says nothing.
   std::string Policy() const;
 
+  // The line, from 0, whose policy is the process's own rather than its mapping's: the first with
+  // the policy the stack shows. Another thread of the process shows its own policy there.
+  std::size_t PolicyLine() const;
+
   // Whether any line was taken: a process without memory (ended, or the kernel's) has none.
   bool Empty() const { return first_mode_.empty() && partial_.empty(); }
 
@@ -34,13 +38,15 @@ class NumaMapsTally {
   std::map<int, ResidentPages> pages_by_node_;
   std::string first_mode_;
   std::string stack_mode_;
+  std::vector<std::pair<std::string, std::size_t>> first_lines_;  // each policy's first line
+  std::size_t lines_ = 0;
 };
 
-// The address and policy of each whole line at the start of a numa_maps ("55a65ff20000 bind:1"):
-// what tells threads of one program apart, as a mapping without a policy of its own shows the
-// policy of the thread whose numa_maps it is.
-std::vector<std::string> MappingPolicies(std::string_view numa_maps);
+// The address and policy of line `line` (from 0) of a numa_maps ("55a65ff20000 bind:1"); empty
+// where the text ends before that line does.
+std::string MappingPolicy(std::string_view numa_maps, std::size_t line);
 
-// The policy of a thread whose mappings show `own` where the program's show `program`, at the
-// first mapping where they differ; named as Policy() names it. Empty where they do not differ.
-std::string OwnPolicy(const std::vector<std::string>& own, const std::vector<std::string>& program);
+// The policy of a thread whose numa_maps shows `own` (as MappingPolicy gives it) where the
+// program's shows `program` on the same line, named as Policy() names it; empty where they are
+// alike, or are not of the same mapping.
+std::string OwnPolicy(const std::string& own, const std::string& program);

@@ -1,17 +1,23 @@
 // A running program seen through its folder in /proc, held open so that every look is at the
-// same program: its resident pages per node from numa_maps, read as it comes; each thread's last
-// processor, and its processors and policy where they differ from the program's; the nodes'
-// processors from /sys.
+// same program: its resident pages per node from numa_maps, read once a look as it comes, and
+// checked against the resident size the kernel counts; each thread's last processor, and its
+// processors and policy where they differ from the program's, at the cost of one line a thread;
+// the nodes' processors from /sys.
 #include "platform/program_placement.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/linux/kernel_lists.h"
 #include "platform/linux/node_facts.h"
@@ -37,6 +43,25 @@ std::string StatusValue(const std::string& status, const std::string& key) {
   return status.substr(from, status.find('\n', from) - from);
 }
 
+// The first of a status line's real, effective and saved ids ("1000\t0\t0\t0", tabs between)
+// that is not `own`, the effective first: what a set-user-ID program takes from its file. Empty
+// where all three are `own`, as the kernel wants of a user who looks.
+std::string OtherId(const std::string& value, unsigned long own) {
+  unsigned long ids[3] = {own, own, own};
+  const char* at = value.c_str();
+  for (unsigned long& id : ids) {
+    char* end = nullptr;
+    const unsigned long read = std::strtoul(at, &end, 10);
+    if (end == at) break;
+    id = read;
+    at = end;
+  }
+  for (const unsigned long id : {ids[1], ids[0], ids[2]}) {
+    if (id != own) return std::to_string(id);
+  }
+  return {};
+}
+
 // Field `number` of a stat, as proc(5) numbers them, from 3 on; 0 where it is not there.
 unsigned long StatNumber(const std::vector<std::string>& fields, std::size_t number) {
   return number - 3 < fields.size() ? std::strtoul(fields[number - 3].c_str(), nullptr, 10) : 0;
@@ -56,13 +81,15 @@ std::string WhyRefused(int folder, unsigned long pid) {
            ": /proc hides other users' programs from this user (mounted with hidepid); run the "
            "probe as its user, or as root";
   }
-  const std::vector<unsigned long> users = NumberList(StatusValue(status, "Uid"), ~0UL);
-  for (const unsigned long user : users) {
-    if (user != getuid()) {
-      return "not permitted to inspect " + process + ": it runs as another user (uid " +
-             std::to_string(users.size() > 1 ? users[1] : user) +
-             "); run the probe as that user, or as root";
-    }
+  const std::string user = OtherId(StatusValue(status, "Uid"), getuid());
+  if (!user.empty()) {
+    return "not permitted to inspect " + process + ": it runs as another user (uid " + user +
+           "); run the probe as that user, or as root";
+  }
+  const std::string group = OtherId(StatusValue(status, "Gid"), getgid());
+  if (!group.empty()) {
+    return "not permitted to inspect " + process + ": it runs as another group (gid " + group +
+           "); run the probe as root";
   }
   // The kernel gives the files of a process that is not dumpable to root.
   struct stat owner = {};
@@ -140,35 +167,180 @@ bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& fa
   return false;
 }
 
-bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
-                   PlacementFailure& failure) {
+namespace {
+
+constexpr int kMostLooks = 4;  // looks at a program that changes as it is read, before saying so
+
+// The first `count` lines of a numa_maps, in reads about a line long: the kernel walks a
+// mapping's pages as it writes its line, and a larger read would have it walk the next ones too
+// (where the first is short, it writes the second with it).
+// Empty where the thread has gone.
+std::string FirstLines(int folder, const std::string& name, std::size_t count) {
+  std::string text;
+  const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return text;
+  char line[128];
+  for (ssize_t got = 0; count > 0 && (got = read(file, line, sizeof line)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    text.append(line, static_cast<std::size_t>(got));
+    count -=
+        std::min<std::size_t>(count, static_cast<std::size_t>(std::count(line, line + got, '\n')));
+  }
+  close(file);
+  return text;
+}
+
+enum class MapsRead { kWhole, kCutShort, kFailed };
+
+// The whole numa_maps `name`, taken by `tally`. Where the program's memory goes as it is read (it
+// started another program, or ended), the kernel ends the file early: from its start, it then
+// reads empty. kFailed: errno says why.
+MapsRead ReadAllMaps(int folder, const std::string& name, NumaMapsTally& tally) {
+  const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return MapsRead::kFailed;
+  char buffer[4096];
+  ssize_t got = 0;
+  while ((got = read(file, buffer, sizeof buffer)) != 0) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    tally.Take(std::string_view(buffer, static_cast<std::size_t>(got)));
+  }
+  const int error = errno;
+  bool whole = got == 0;
+  if (whole && !tally.Empty()) {
+    whole = lseek(file, 0, SEEK_SET) == 0 && read(file, buffer, 1) == 1;
+  }
+  close(file);
+  errno = error;
+  return got < 0 ? MapsRead::kFailed : whole ? MapsRead::kWhole : MapsRead::kCutShort;
+}
+
+// A program's resident size as the kernel counts it, its hugetlbfs pages with it, from a thread's
+// status; false where it has no memory.
+bool ResidentBytes(int folder, const std::string& task, std::uint64_t& bytes) {
+  std::string status;
+  if (!ReadWholeFile(folder, task + "/status", status)) return false;
+  const std::string resident = StatusValue(status, "VmRSS");
+  if (resident.empty()) return false;
+  bytes = (std::strtoull(resident.c_str(), nullptr, 10) +
+           std::strtoull(StatusValue(status, "HugetlbPages").c_str(), nullptr, 10)) *
+          1024;
+  return true;
+}
+
+// How far the kernel's count of resident memory may be from the pages a look found, for a program
+// of `threads` threads that had at most `most` bytes: it keeps its counts per processor (Linux
+// 6.2 on) or per thread (before) and adds them up late; and a running program changes a little.
+std::uint64_t Slack(std::uint64_t most, std::size_t threads) {
+  const std::uint64_t processors = static_cast<std::uint64_t>(sysconf(_SC_NPROCESSORS_CONF));
+  std::uint64_t pages = processors * std::max<std::uint64_t>(32, 2 * processors);
+  utsname system = {};
+  unsigned major = 0;
+  unsigned minor = 0;
+  if (uname(&system) != 0 || std::sscanf(system.release, "%u.%u", &major, &minor) != 2 ||
+      major < 6 || (major == 6 && minor < 2)) {
+    pages += 64 * threads;
+  }
+  return most / 8 + (std::uint64_t{4} << 20) + 3 * pages * PageSize();
+}
+
+std::string MiB(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+// The processors each thread may run on: a mask to tell threads apart by, named once for each
+// kind. From the kernel's call where /proc numbers threads as this process does (its own pid
+// namespace), else from each thread's status file.
+class ThreadProcessors {
+ public:
+  ThreadProcessors() {
+    char self[32] = {};
+    direct_ = readlink("/proc/self", self, sizeof self - 1) > 0 &&
+              std::strtol(self, nullptr, 10) == static_cast<long>(getpid());
+  }
+
+  // False where the thread has gone.
+  bool Read(int folder, const std::string& id, std::string& mask) {
+    if (!direct_) {
+      std::string status;
+      if (!ReadWholeFile(folder, "task/" + id + "/status", status)) return false;
+      mask = StatusValue(status, "Cpus_allowed_list");
+      return true;
+    }
+    for (;;) {
+      mask.assign(bytes_, '\0');
+      if (sched_getaffinity(static_cast<pid_t>(std::strtol(id.c_str(), nullptr, 10)), bytes_,
+                            reinterpret_cast<cpu_set_t*>(mask.data())) == 0) {
+        return true;
+      }
+      // A mask smaller than the machine's processors.
+      if (errno != EINVAL || bytes_ >= (std::size_t{1} << 17)) return false;
+      bytes_ *= 2;
+    }
+  }
+
+  // "0-3,8", as the kernel writes a list.
+  std::string Text(const std::string& mask) const {
+    if (!direct_) return mask;
+    const auto* set = reinterpret_cast<const cpu_set_t*>(mask.data());
+    return ListText(mask.size() * 8,
+                    [&](unsigned long cpu) { return CPU_ISSET_S(cpu, mask.size(), set); });
+  }
+
+ private:
+  bool direct_ = false;
+  std::size_t bytes_ = CPU_SETSIZE / 8;
+};
+
+// Threads alike in their processors and in their policy, as the line of their numa_maps that
+// shows a thread's own gives it.
+struct ThreadKind {
+  std::string mask;
+  std::string policy;
+  std::size_t threads = 0;
+  std::size_t first = 0;  // its first thread
+};
+
+enum class Look { kWhole, kAgain, kTorn, kFailed };
+
+// What a look leaves to the next.
+struct LookState {
+  std::size_t policy_line = 0;  // the line of numa_maps on which a thread shows its own policy
+  bool line_moved = false;      // a look found another such line: the next looks there
+  std::string call;             // a look that was not whole: the read, and why
+  std::string torn;
+};
+
+Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& placement,
+              PlacementFailure& failure) {
   placement = {};
   const int folder = static_cast<int>(program.handle);
   std::vector<std::string> ids;
   // In the kernel's order: the first thread first.
-  if (!ReadFolder(folder, "task", ids)) return Refused(program, "task", failure);
+  if (!ReadFolder(folder, "task", ids)) {
+    Refused(program, "task", failure);
+    return Look::kFailed;
+  }
+  const bool numa = access("/proc/self/numa_maps", F_OK) == 0;
 
-  // Each thread that runs, with the start of its numa_maps: its mappings without a policy of
-  // their own show its own policy. A first thread that left (pthread_exit) keeps its place in
-  // /proc, without memory.
+  // Each thread that runs, with its processors and the line of its numa_maps that shows its
+  // policy: one line each, however many threads. A first thread that left (pthread_exit) keeps
+  // its place in /proc, without memory.
   const std::map<int, int> nodes = NodesOfProcessors();
-  std::vector<std::vector<std::string>> policies;
-  std::vector<std::string> kinds;            // each thread's processors and policies
-  std::map<std::string, std::size_t> alike;  // how many threads share them
-  std::string first_thread_processors;       // kept by a first thread that left, too
+  ThreadProcessors processors;
+  std::vector<ThreadKind> kinds;
+  std::map<std::string, std::size_t> kind_numbers;
+  std::vector<std::size_t> kind_of;  // each thread's
+  std::string first_thread_mask;     // kept by a first thread that left, too
   for (const std::string& id : ids) {
     std::vector<std::string> stat;
-    std::string status;
-    std::string maps;
+    std::string mask;
     if (!ReadStatFields(folder, "task/" + id + "/stat", stat) ||
-        !ReadWholeFile(folder, "task/" + id + "/status", status)) {
+        !processors.Read(folder, id, mask)) {
       continue;
     }
-    if (id == ids.front()) first_thread_processors = StatusValue(status, "Cpus_allowed_list");
+    if (id == ids.front()) first_thread_mask = mask;
     // Ended, waiting to be collected: a first thread that left keeps its place.
     if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X') continue;
-    ReadParts(folder, "task/" + id + "/numa_maps", 4096,
-              [&](std::string_view part) { maps.append(part); });
     if (placement.threads.empty()) {
       placement.kernel_thread = (StatNumber(stat, 9) & kKernelThread) != 0;
     }
@@ -177,50 +349,122 @@ bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
     thread.processor = static_cast<int>(StatNumber(stat, 39));
     const auto node = nodes.find(thread.processor);
     if (node != nodes.end()) thread.node = node->second;
-    thread.own_processors = StatusValue(status, "Cpus_allowed_list");
+    const std::string policy =
+        numa ? MappingPolicy(FirstLines(folder, "task/" + id + "/numa_maps", state.policy_line + 1),
+                             state.policy_line)
+             : std::string();
+    const auto kind = kind_numbers.emplace(mask + '\n' + policy, kinds.size()).first->second;
+    if (kind == kinds.size()) kinds.push_back({mask, policy, 0, placement.threads.size()});
+    ++kinds[kind].threads;
+    kind_of.push_back(kind);
     placement.threads.push_back(thread);
-    policies.push_back(MappingPolicies(maps));
-    kinds.push_back(thread.own_processors);
-    for (const std::string& policy : policies.back()) kinds.back() += "\n" + policy;
-    ++alike[kinds.back()];
   }
   if (placement.threads.empty()) {
     errno = ESRCH;  // every thread gone, or only the first, waiting to be collected
-    return Refused(program, ids.empty() ? "task" : "task/" + ids.front() + "/stat", failure);
+    Refused(program, ids.empty() ? "task" : "task/" + ids.front() + "/stat", failure);
+    return Look::kFailed;
   }
 
   // The program's processors and policy are what most of its threads share; where as many share
-  // others, those of the first thread, or the processors it had. Its memory is seen through a
-  // thread of that kind.
-  std::size_t first = 0;
-  for (std::size_t i = 1; i < kinds.size(); ++i) {
-    const auto& processors = [&](std::size_t thread) -> const std::string& {
-      return placement.threads[thread].own_processors;
-    };
-    if (alike[kinds[i]] > alike[kinds[first]] ||
-        (alike[kinds[i]] == alike[kinds[first]] && processors(first) != first_thread_processors &&
-         processors(i) == first_thread_processors)) {
-      first = i;
+  // others, those of the first thread, or the processors it had.
+  std::size_t chosen = 0;
+  for (std::size_t kind = 1; kind < kinds.size(); ++kind) {
+    if (kinds[kind].threads > kinds[chosen].threads ||
+        (kinds[kind].threads == kinds[chosen].threads && kinds[chosen].mask != first_thread_mask &&
+         kinds[kind].mask == first_thread_mask)) {
+      chosen = kind;
     }
   }
-  const std::string name = "task/" + std::to_string(placement.threads[first].id) + "/numa_maps";
+
+  // Its memory, seen through a thread of that kind, whole: the kernel's count of it read before
+  // and after agrees. A thread that leaves is not the program's end: another of the kind will do.
   NumaMapsTally tally;
-  if (!ReadParts(folder, name, ~std::size_t{0}, [&](std::string_view part) { tally.Take(part); })) {
-    if (errno != ENOENT || access("/proc/self/numa_maps", F_OK) == 0) {
-      return Refused(program, name, failure);
-    }
+  if (!numa) {
     placement.not_seen = "memory per node, as this kernel has no NUMA support (no numa_maps)";
-  } else if (tally.Empty() && !placement.kernel_thread) {
-    errno = ESRCH;  // a program that is ending has let its memory go
-    return Refused(program, name, failure);
+  } else {
+    MapsRead read = MapsRead::kFailed;
+    std::string task;
+    std::uint64_t before = 0;
+    std::uint64_t after = 0;
+    bool counted = false;
+    for (std::size_t i = kinds[chosen].first; i < placement.threads.size(); ++i) {
+      if (kind_of[i] != chosen) continue;
+      task = "task/" + std::to_string(placement.threads[i].id);
+      tally = {};
+      counted = ResidentBytes(folder, task, before);
+      read = ReadAllMaps(folder, task + "/numa_maps", tally);
+      if (read != MapsRead::kFailed || (errno != ENOENT && errno != ESRCH)) break;
+    }
+    state.call = "read /proc/" + std::to_string(program.pid) + "/" + task + "/numa_maps";
+    if (read == MapsRead::kFailed && errno != ENOENT && errno != ESRCH) {
+      Refused(program, task + "/numa_maps", failure);
+      return Look::kFailed;
+    }
+    if (read != MapsRead::kWhole) {
+      state.torn = read == MapsRead::kFailed ? "(its threads left as it was read)"
+                                             : "(it started another program as it was read)";
+      return Look::kTorn;
+    }
+    if (tally.Empty() && !placement.kernel_thread) {
+      errno = ESRCH;  // a program that is ending has let its memory go
+      Refused(program, task + "/numa_maps", failure);
+      return Look::kFailed;
+    }
+    std::uint64_t total = 0;
+    for (const auto& [node, pages] : tally.PagesByNode()) total += pages.bytes;
+    if (counted && ResidentBytes(folder, task, after)) {
+      const std::uint64_t slack = Slack(std::max(before, after), placement.threads.size());
+      if (total + slack < std::min(before, after) || total > std::max(before, after) + slack) {
+        state.torn = "(its mappings showed " + MiB(total) + " resident where the kernel counted " +
+                     MiB(before) + " before and " + MiB(after) + " after)";
+        return Look::kTorn;
+      }
+    }
+    if (tally.PolicyLine() != state.policy_line && !state.line_moved) {
+      state.policy_line = tally.PolicyLine();
+      state.line_moved = true;
+      return Look::kAgain;
+    }
   }
   placement.pages_by_node = tally.PagesByNode();
   placement.policy = tally.Policy();
-  placement.processors = placement.threads[first].own_processors;
-  for (std::size_t i = 0; i < placement.threads.size(); ++i) {
-    ThreadPlace& thread = placement.threads[i];
-    if (thread.own_processors == placement.processors) thread.own_processors.clear();
-    thread.own_policy = OwnPolicy(policies[i], policies[first]);
+  placement.processors = processors.Text(kinds[chosen].mask);
+  std::vector<std::string> kind_processors(kinds.size());
+  for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+    if (kinds[kind].mask != kinds[chosen].mask)
+      kind_processors[kind] = processors.Text(kinds[kind].mask);
   }
-  return true;
+  for (std::size_t i = 0; i < placement.threads.size(); ++i) {
+    const ThreadKind& kind = kinds[kind_of[i]];
+    placement.threads[i].own_processors = kind_processors[kind_of[i]];
+    placement.threads[i].own_policy = OwnPolicy(kind.policy, kinds[chosen].policy);
+  }
+  return Look::kWhole;
+}
+
+}  // namespace
+
+bool LookAtProgram(const OpenedProgram& program, ProgramPlacement& placement,
+                   PlacementFailure& failure) {
+  LookState state;
+  for (int torn = 0;;) {
+    switch (LookOnce(program, state, placement, failure)) {
+      case Look::kWhole:
+        return true;
+      case Look::kAgain:
+        continue;
+      case Look::kFailed:
+        // The end of a program whose last look it cut short.
+        if (failure.ended && torn > 0)
+          failure.reason = ProcessName(program.pid) + " ended during the look";
+        return false;
+      case Look::kTorn:
+        if (++torn < kMostLooks) continue;
+        failure = {state.call,
+                   ProcessName(program.pid) + " changed during the look " + state.torn + ", " +
+                       std::to_string(kMostLooks) + " looks in a row; look again",
+                   false, true};
+        return false;
+    }
+  }
 }

@@ -41,28 +41,34 @@ TEST(ProgramMaps, NamesThePolicyOfTheProgramAsTheProbeNamesItsOwn) {
       {kMaps, "preferred-many 0,1 with NUMA balancing"},
       {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1"},
       {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default"},
-      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2"},
+      {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2 with static nodes"},
+      {"1000 prefer (many)=relative|balancing:1 stack\n",
+       "preferred-many 1 with relative nodes and NUMA balancing"},
       {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(Tally(c.maps, 5).Policy(), c.policy) << c.maps;
 }
 
-// A thread's own policy shows on the program's mappings without one of their own, wherever they
-// are: the first may have one (mbind).
-TEST(ProgramMaps, TellsAThreadsOwnPolicyFromTheMappingsWithoutOneOfTheirOwn) {
+// A thread's own policy shows on the first of the program's mappings without a policy of their
+// own, which the stack's tells: the first mapping may have one (mbind).
+TEST(ProgramMaps, TellsAThreadsOwnPolicyFromTheLineThatShowsIt) {
   const char kProgram[] = "1000 prefer:0 file=/bench\n2000 default heap\n3000 default stack\n";
+  const std::size_t line = Tally(kProgram, 5).PolicyLine();
+  EXPECT_EQ(line, 1u);
   const struct {
     const char* own;
     const char* policy;
   } cases[] = {
       {kProgram, ""},
       {"1000 prefer:0 file=/bench\n2000 bind:1 heap\n3000 bind:1 stack\n", "bind 1"},
+      {"1000 prefer:0 file=/bench\n2000 bind=static:1 heap\n", "bind 1 with static nodes"},
       {"1000 prefer:0 file=/bench\n1800 default anon=1\n2000 default heap\n", ""},
-      {"1000 prefer:0 file=/bench\n2000 bind:1 he", ""},  // a line cut by the page's end
+      {"1000 prefer:0 file=/bench\n2000 bind:1 he", ""},  // a line cut by the read's end
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(OwnPolicy(MappingPolicies(c.own), MappingPolicies(kProgram)), c.policy) << c.own;
+    EXPECT_EQ(OwnPolicy(MappingPolicy(c.own, line), MappingPolicy(kProgram, line)), c.policy)
+        << c.own;
   }
 }
 
