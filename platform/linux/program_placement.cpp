@@ -26,6 +26,7 @@
 namespace {
 
 constexpr unsigned long kKernelThread = 0x00200000;  // PF_KTHREAD in a task's flags
+constexpr unsigned long kExiting = 0x00000004;       // PF_EXITING: it has begun to end
 
 std::string ProcessName(unsigned long pid) { return "process " + std::to_string(pid); }
 
@@ -339,8 +340,11 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
       continue;
     }
     if (id == ids.front()) first_thread_mask = mask;
-    // Ended, waiting to be collected: a first thread that left keeps its place.
-    if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X') continue;
+    // Ended, waiting to be collected, or ending: a first thread that left keeps its place.
+    if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X' ||
+        (StatNumber(stat, 9) & kExiting) != 0) {
+      continue;
+    }
     if (placement.threads.empty()) {
       placement.kernel_thread = (StatNumber(stat, 9) & kKernelThread) != 0;
     }
@@ -400,15 +404,11 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
       Refused(program, task + "/numa_maps", failure);
       return Look::kFailed;
     }
-    if (read != MapsRead::kWhole) {
+    // A program that is ending, or starting another, lets its memory go.
+    if (read != MapsRead::kWhole || (tally.Empty() && !placement.kernel_thread)) {
       state.torn = read == MapsRead::kFailed ? "(its threads left as it was read)"
                                              : "(it started another program as it was read)";
       return Look::kTorn;
-    }
-    if (tally.Empty() && !placement.kernel_thread) {
-      errno = ESRCH;  // a program that is ending has let its memory go
-      Refused(program, task + "/numa_maps", failure);
-      return Look::kFailed;
     }
     std::uint64_t total = 0;
     for (const auto& [node, pages] : tally.PagesByNode()) total += pages.bytes;

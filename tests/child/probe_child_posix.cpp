@@ -20,10 +20,15 @@
 //   --huge=KIND:MIB:NODE  writes MIB of transparent huge pages (thp) or hugetlbfs pages
 //                     (hugetlb) bound to NODE; may repeat
 //   --mappings=N      makes N mappings of a page each, one in four written
+//   --threads=N       runs N more threads, idle
+//   --on-look=WHAT    once a look begins to read the memory of its first thread (of its first
+//                     thread after, for leave), starts sleep in its place (exec), ends (exit) or
+//                     ends that thread (leave)
 #include <dirent.h>
 #include <linux/mempolicy.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -150,6 +155,29 @@ void PinnedThread(int cpu) {
   while (!set) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
+void IdleThreads(int count) {
+  for (int i = 0; i < count; ++i) std::thread([] { pause(); }).detach();
+}
+
+// Does `what` on the first read of a numa_maps, as the probe's look begins: the file of the
+// thread the look reads through, the first thread's or, to leave, the waiting one's.
+void OnLook(const std::string& what) {
+  std::atomic<bool> set(false);
+  std::thread([what, &set] {
+    const long thread = what == "leave" ? syscall(SYS_gettid) : getpid();
+    const std::string maps =
+        "/proc/" + std::to_string(getpid()) + "/task/" + std::to_string(thread) + "/numa_maps";
+    const int watch = inotify_init1(IN_CLOEXEC);
+    if (watch < 0 || inotify_add_watch(watch, maps.c_str(), IN_ACCESS) < 0) std::_Exit(98);
+    set = true;
+    char event[256];
+    if (read(watch, event, sizeof event) <= 0) std::_Exit(98);
+    if (what == "exec") execl("/bin/sleep", "sleep", "10", static_cast<char*>(nullptr));
+    if (what != "leave") std::_Exit(0);
+  }).detach();
+  while (!set) std::this_thread::yield();
+}
+
 // Prints `out` once the first thread has left, from a thread that then runs `run_ms` and ends
 // the program.
 [[noreturn]] void LeaveFirstThread(const std::string& out, int run_ms) {
@@ -211,6 +239,8 @@ int main(int argc, char* argv[]) {
     if (Option(argv[i], "--huge=", &value)) HugeMemory(value);
     if (Option(argv[i], "--mappings=", &value)) Mappings(Number(value));
     if (Option(argv[i], "--pin-thread=", &value)) PinnedThread(Number(value));
+    if (Option(argv[i], "--threads=", &value)) IdleThreads(Number(value));
+    if (Option(argv[i], "--on-look=", &value)) OnLook(value);
   }
   if (own_group) setpgid(0, 0);
   if (orphan) {
