@@ -50,7 +50,6 @@ mkdir "$work/second-clone"
 steps=0
 release second-clone Pacific/Kiritimati 077 C.UTF-8 sh -ec 'cd "$1" && . "$2"' - "$work/second-clone" \
   "$work/steps.sh" || steps=1
-[ -d "$work/second-clone/nodestart/build/release/packages" ] || fail "the steps built nothing"
 
 differ=0
 for file in packages/SHA256SUMS packages/nodestart_*.deb packages/nodestart-*.rpm packages/nodestart-*.zip \
