@@ -92,7 +92,7 @@ foreach(program IN LISTS CPACK_NODESTART_PROGRAMS)
         \"supplier\": \"Organization: Debian\", \"downloadLocation\": \"NOASSERTION\",
         \"filesAnalyzed\": false, \"licenseConcluded\": \"NOASSERTION\",
         \"licenseDeclared\": \"${license}\", \"copyrightText\": \"NOASSERTION\",
-        \"sourceInfo\": \"in Debian's package ${package} ${version}, built from its source package ${source} ${source_version}\",
+        \"sourceInfo\": \"in Debian's package ${package} ${version}, the code of Debian's source package ${source} ${source_version}\",
         \"primaryPackagePurpose\": \"LIBRARY\",
         \"externalRefs\": [{\"referenceCategory\": \"PACKAGE-MANAGER\", \"referenceType\": \"purl\",
           \"referenceLocator\": \"pkg:deb/debian/${package}@${purl_version}?arch=${architecture}&distro=${codename}\"}]}")
@@ -122,8 +122,13 @@ endforeach()
 # The notices of the parts, where the package keeps its copyright.
 list(REMOVE_DUPLICATES all_parts)
 list(JOIN staged_programs " " staged_programs)
+# The GNU licenses' texts where there is no /usr/share/common-licenses: in the RPM and the zip.
+set(texts ON)
+if(CPACK_GENERATOR STREQUAL "DEB")
+  set(texts OFF)
+endif()
 nodestart_write_notices(${CPACK_TEMPORARY_DIRECTORY}/${CPACK_NODESTART_NOTICES} "${staged_programs}"
-                        ${CPACK_RESOURCE_FILE_LICENSE} "${all_parts}")
+                        ${CPACK_RESOURCE_FILE_LICENSE} "${all_parts}" ${texts})
 
 # Unique for each set of programs, and the same for the same programs.
 string(SHA256 namespace_key "${document_name}${checksums}")

@@ -67,7 +67,7 @@ else()
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
   endif()
   # Statically linked: it depends on nothing. The probe names devices from the PCI ids database
-  # where one is installed.
+  # where one is installed (the RPM names none: Debian's rpmbuild drops a Suggests tag).
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS pci.ids)
   set(CPACK_STRIP_FILES ON)
@@ -80,7 +80,6 @@ else()
   set(CPACK_RPM_PACKAGE_SUMMARY "Start a program that prefers one NUMA node")
   set(CPACK_RPM_PACKAGE_GROUP "Applications/System")
   set(CPACK_RPM_PACKAGE_AUTOREQPROV OFF)
-  set(CPACK_RPM_PACKAGE_SUGGESTS hwdata)
   set(CPACK_RPM_PACKAGE_RELOCATABLE OFF)
   # The system owns the manual's and bash-completion's folders.
   set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION /usr/share/man /usr/share/man/man1

@@ -4,30 +4,33 @@
 # scripts; a build outside Debian's packages has no parts to name.
 set(nodestart_static_parts_file ${CMAKE_CURRENT_LIST_FILE})
 
-# nodestart_part_project(OUT SOURCE FILE): "project|license" of FILE (an archive's member as
-# "libx.a(member.o)", or a start file), from Debian's source package SOURCE, as the package's
-# copyright file gives them: the C library, the compiler's runtimes (under the GCC runtime
-# exception), and mingw-w64's runtime with the threads library and the number conversions it
-# holds under licenses of their own.
+# nodestart_part_project(OUT SOURCE FILE): "project|license|source|holders" of FILE (an archive's
+# member as "libx.a(member.o)", or a start file), from a package of Debian's source package SOURCE,
+# as the package's copyright file gives them: the C library, the compiler's runtimes (under the GCC
+# runtime exception), and mingw-w64's runtime with the threads library and the number conversions
+# it holds under licenses of their own. "source" matches the source package whose code it is (a
+# cross library's package is built from another, which names it in its Built-Using); "holders",
+# joined by "&", are those of the code the part is made of.
 function(nodestart_part_project out source file)
   if(source MATCHES "^(glibc|cross-toolchain-base)$")
-    set(part "glibc|LGPL-2.1-or-later")
+    set(part "glibc|LGPL-2.1-or-later|glibc|Free Software Foundation, Inc.")
   elseif(source MATCHES "^gcc-")
+    set(gcc "GPL-3.0-or-later WITH GCC-exception-3.1|gcc-[0-9]+|Free Software Foundation, Inc.")
     if(file MATCHES "^lib(std|sup)c\\+\\+\\.a\\(")
-      set(part "libstdc++|GPL-3.0-or-later WITH GCC-exception-3.1")
+      set(part "libstdc++|${gcc}")
     else()
-      set(part "libgcc|GPL-3.0-or-later WITH GCC-exception-3.1")
+      set(part "libgcc|${gcc}")
     endif()
   elseif(source STREQUAL "mingw-w64")
     # gdtoa's number conversions, and mingw's printf, which its copyright file puts under gdtoa's
     # license.
     set(gdtoa "dmisc|dtoa|g__fmt|g_[a-z]fmt|gdtoa|gethex|gmisc|hd_init|hexnan|misc|qnan|smisc|strto[a-z]*|sum|ulp|mingw_pformatw?")
     if(file MATCHES "^lib(win)?pthread\\.a\\(")
-      set(part "winpthreads|MIT")
+      set(part "winpthreads|MIT|mingw-w64|mingw-w64 project")
     elseif(file MATCHES "^libmingwex\\.a\\(.*-(${gdtoa})\\.o\\)$")
-      set(part "gdtoa|LicenseRef-gdtoa")
+      set(part "gdtoa|LicenseRef-gdtoa|mingw-w64|Lucent Technologies&David M. Gay")
     else()
-      set(part "mingw-w64-crt|ZPL-2.1")
+      set(part "mingw-w64-crt|ZPL-2.1|mingw-w64|mingw-w64 project")
     endif()
   else()
     message(FATAL_ERROR "no project known for ${file} of Debian's source package ${source}: "
@@ -38,7 +41,7 @@ endfunction()
 
 # nodestart_static_parts(OUT MAP...): OUT gets one entry a part and package, in name order, its
 # fields joined by "|": project, license, package, version, architecture, source package, source
-# version.
+# version (the source package whose code it is, with its version), holders.
 function(nodestart_static_parts out)
   set(files "")  # "path|name": an archive's member as "libx.a(member.o)"
   foreach(map IN LISTS ARGN)
@@ -87,7 +90,7 @@ function(nodestart_static_parts out)
     endforeach()
     if(NOT DEFINED fields_${package})
       execute_process(
-        COMMAND dpkg-query --show "--showformat=\${Version}|\${Architecture}|\${source:Package}|\${source:Version}"
+        COMMAND dpkg-query --show "--showformat=\${Version}|\${Architecture}|\${source:Package}|\${source:Version}|\${Built-Using}"
                 ${package}
         OUTPUT_VARIABLE fields_${package} RESULT_VARIABLE status)
       if(NOT status EQUAL 0)
@@ -95,9 +98,27 @@ function(nodestart_static_parts out)
       endif()
     endif()
     string(REPLACE "|" ";" field_list "${fields_${package}}")
+    list(GET field_list 0 1 2 3 fields)
     list(GET field_list 2 source)
+    list(GET field_list 4 built_using)
     nodestart_part_project(project ${source} "${name}")
-    list(APPEND parts "${project}|${package}|${fields_${package}}")
+    string(REPLACE "|" ";" project "${project}")
+    list(GET project 0 1 part)
+    list(GET project 2 code)
+    list(GET project 3 holders)
+    # The source of the code: the package's own, or for one built from a packaging-only source
+    # (Debian's cross libraries), the one its Built-Using names.
+    if(NOT source MATCHES "^${code}$")
+      if(NOT built_using MATCHES "(^|, )(${code}) \\(= ([^)]+)\\)")
+        message(FATAL_ERROR "Debian's ${package} is built from ${source} and names no source "
+                            "package ${code} in its Built-Using (${built_using})")
+      endif()
+      list(REMOVE_AT fields 3 2)
+      list(APPEND fields ${CMAKE_MATCH_2} ${CMAKE_MATCH_3})
+    endif()
+    list(JOIN part "|" part)
+    list(JOIN fields "|" fields)
+    list(APPEND parts "${part}|${package}|${fields}|${holders}")
   endforeach()
   list(REMOVE_DUPLICATES parts)
   list(SORT parts)
@@ -122,12 +143,14 @@ function(nodestart_indented out text)
   set(${out} " ${text}" PARENT_SCOPE)
 endfunction()
 
-# nodestart_write_notices(FILE PROGRAMS LICENSE PARTS): FILE in Debian's machine-readable copyright
-# format: the project under LICENSE (its MIT text), then the PROGRAMS (their paths as packed) with
-# each part they link statically, its copyright lines and its license, under which the copyright
-# file of the Debian package it came from follows whole, as the build machine has it; where the
-# sources are, and that the programs can be relinked from the project's source.
-function(nodestart_write_notices file programs license parts)
+# nodestart_write_notices(FILE PROGRAMS LICENSE PARTS TEXTS): FILE in Debian's machine-readable
+# copyright format: the project under LICENSE (its MIT text), then the PROGRAMS (their paths as
+# packed) with the holders of the parts they link statically and their licenses, under each of
+# which the copyright file of the parts' Debian package follows whole, as the build machine has it;
+# the source packages whose code is linked, and that the programs can be relinked from the
+# project's source. With TEXTS (a package for systems without Debian's common-licenses) the GNU
+# licenses' texts follow too, from that folder of the build machine.
+function(nodestart_write_notices file programs license parts texts)
   file(READ ${license} mit)
   string(REGEX MATCH "Copyright \\(c\\) ([^\n]*)" own "${mit}")
   set(own "${CMAKE_MATCH_1}")
@@ -160,18 +183,19 @@ function(nodestart_write_notices file programs license parts)
     list(APPEND linked_${key} "${project} (Debian's ${package} ${version})")
     list(APPEND notices_${key} ${package})
     list(APPEND sources "${source} ${source_version}")
-    file(STRINGS /usr/share/doc/${package}/copyright lines REGEX "^[ \t]*Copyright[: ]")
-    foreach(line IN LISTS lines)
-      string(REGEX REPLACE "^[ \t]*Copyright:?[ \t]*" "" line "${line}")
-      string(STRIP "${line}" line)
-      # A line the holder's name continues on the next says too little alone.
-      string(REGEX REPLACE "^\\([cC]\\)" "" holder "${line}")
-      if(line MATCHES "[0-9]" AND holder MATCHES "[A-Za-z][A-Za-z]"
-         AND NOT " ${line}" IN_LIST copyright)
-        list(APPEND copyright " ${line}")
+    list(GET part 7 holders)
+    file(READ /usr/share/doc/${package}/copyright notice)
+    string(REPLACE "&" ";" holders "${holders}")
+    foreach(holder IN LISTS holders)
+      string(FIND "${notice}" "${holder}" at)
+      if(at GREATER -1)
+        list(APPEND copyright " ${holder}")
+      else()
+        message(FATAL_ERROR "the copyright file of Debian's ${package} names no ${holder}")
       endif()
     endforeach()
   endforeach()
+  list(REMOVE_DUPLICATES copyright)
   list(REMOVE_DUPLICATES sources)
   list(JOIN sources ", " sources)
   list(JOIN copyright "\n" copyright)
@@ -199,8 +223,9 @@ ${copyright}
 License: ${all}
 Comment: Linked statically, these programs carry parts of other projects, as the
  build machine's Debian packages had them; each license names its parts, and the
- copyright file of each part's package follows it. Their sources are Debian's source
- packages ${sources} (apt-get source PACKAGE=VERSION, or https://snapshot.debian.org).${relink}
+ copyright file of each part's package follows it. The code linked is that of Debian's
+ source packages ${sources} (apt-get source PACKAGE=VERSION, or
+ https://snapshot.debian.org).${relink}
 ")
   endif()
   foreach(short IN LISTS licenses)
@@ -223,9 +248,24 @@ Comment: Linked statically, these programs carry parts of other projects, as the
         string(APPEND text "\nThe copyright file of Debian's ${package} is the one above.\n")
       else()
         list(APPEND written ${seen})
-        string(APPEND text "\nThe copyright file of Debian's ${package}, as the build machine had it, with this license's text:\n\n${notice}\n")
+        string(APPEND text "\nThe copyright file of Debian's ${package}, as the build machine had it:\n\n${notice}\n")
       endif()
     endforeach()
+    # The GNU licenses whole, where the system keeps no copy (the exception is in GCC's
+    # copyright file above).
+    set(gnu "")
+    if(texts AND short MATCHES "^LGPL-2.1")
+      set(gnu "GNU Lesser General Public License, version 2.1|LGPL-2.1")
+    elseif(texts AND short MATCHES "^GPL-3")
+      set(gnu "GNU General Public License, version 3|GPL-3")
+    endif()
+    if(gnu)
+      string(REPLACE "|" ";" gnu "${gnu}")
+      list(GET gnu 0 title)
+      list(GET gnu 1 name)
+      file(READ /usr/share/common-licenses/${name} whole)
+      string(APPEND text "\nThe ${title}, whole:\n\n${whole}\n")
+    endif()
     string(STRIP "${text}" text)
     nodestart_indented(text "${text}")
     string(APPEND out "\nLicense: ${short}\n${text}\n")

@@ -1,8 +1,8 @@
 #!/bin/sh
-# Builds the native tool and runs it on an example.
+# Builds the native tool and runs it on an example; installs only what the build needs.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh linux
+scripts/install-deps.sh build
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target nodestart nodestart-probe
 # The machine's nodes and the devices on each, to choose from; then the probe, started on node 0,

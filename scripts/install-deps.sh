@@ -1,5 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages a build needs, only those that are missing.
+#   install-deps.sh build     the native build alone (scripts/example.sh)
+#   install-deps.sh release   the packages alone, without their tests (release.sh --no-tests)
 #   install-deps.sh linux     native build and its tests, the Debian package's among them
 #   install-deps.sh windows   cross build and its tests under Wine
 #   install-deps.sh checks    static analysis, fuzzing and the benchmark
@@ -9,7 +11,9 @@
 #   install-deps.sh all       all of them
 set -eu
 
-linux="cmake ninja-build g++ libgtest-dev googletest clang-format numactl lintian man-db
+build="cmake ninja-build g++ libgtest-dev"
+release="cmake ninja-build g++ rpm g++-mingw-w64-x86-64-posix g++-aarch64-linux-gnu"
+linux="$build googletest clang-format numactl lintian man-db
   openmpi-bin rpm rpmlint slurm-wlm munge gnupg gpgv sqv openssl make procps python3 bash-completion pci.ids"
 windows="cmake ninja-build g++-mingw-w64-x86-64-posix mingw-w64-tools googletest wine wine64 unzip
   osslsigncode"
@@ -18,6 +22,8 @@ vm="qemu-system-x86 busybox-static cpio numactl time"
 arm64="g++-aarch64-linux-gnu qemu-user-static binfmt-support qemu-system-arm cpio
   device-tree-compiler"
 case "${1:-all}" in
+  build) wanted=$build ;;
+  release) wanted=$release ;;
   linux) wanted=$linux ;;
   windows) wanted=$windows ;;
   checks) wanted=$checks ;;
@@ -25,7 +31,7 @@ case "${1:-all}" in
   arm64) wanted=$arm64 ;;
   node) command -v node >/dev/null && command -v npm >/dev/null && exit 0; wanted="nodejs npm" ;;
   all) wanted="$linux $windows $checks $vm $arm64" ;;
-  *) echo "usage: $0 [linux|windows|checks|vm|arm64|node|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|release|linux|windows|checks|vm|arm64|node|all]" >&2; exit 2 ;;
 esac
 
 missing=""

@@ -40,23 +40,24 @@ fi
 cat "$scratch/lint.log"
 ! grep -Eq '^E: |: E: ' "$scratch/lint.log" || fail "the package check found errors"
 
-# The C library and the C++ runtime it links statically: each one's Debian source package in the
-# Debian package, the project in the RPM, at the version it is of, and both in the SBOM and the
-# notices.
-for library in glibc:libc.a libstdc++:libstdc++.a; do
-  owner=$(dpkg-query --search "$(realpath "$("$compiler" -print-file-name=${library#*:})")" | cut -d: -f1)
+# The C library and the C++ runtime it links statically: the Debian source package whose code
+# each is (its package's own, or the one a cross library's Built-Using names) in the Debian
+# package, the project in the RPM, at the version it is of, and both in the SBOM and the notices.
+for library in glibc:libc.a:glibc 'libstdc++:libstdc++.a:gcc-[0-9]*'; do
+  file=${library#*:} && file=${file%:*}
+  owner=$(dpkg-query --search "$(realpath "$("$compiler" -print-file-name="$file")")" | cut -d: -f1)
+  wanted=$(dpkg-query --show --showformat='${source:Package} (= ${source:Version}), ${Built-Using}' \
+    "$owner" | tr , '\n' | sed 's/^ *//' | grep -m1 "^${library##*:} (")
   if [ "$format" = deb ]; then
     declared=$(dpkg-deb --field "$package" Static-Built-Using)
-    wanted=$(dpkg-query --show --showformat='${source:Package} (= ${source:Version})' "$owner")
   else
     declared=$(rpm --dbpath "$scratch/rpmdb" -qp --provides "$package" 2>/dev/null)
-    upstream=$(dpkg-query --show --showformat='${Version}' "$owner" | sed 's/^[0-9]*://; s/-[^-]*$//')
-    wanted="bundled(${library%:*}) = $upstream"
+    wanted="bundled(${library%%:*}) = $(echo "$wanted" | sed 's/.*(= //; s/)$//; s/^[0-9]*://; s/-[^-]*$//')"
   fi
   printf '%s\n' "$declared" | grep -qF "$wanted" || fail "$library: no \"$wanted\" in: $declared"
 done
 python3 "$(dirname "$0")/sbom_check.py" "$(echo "$scratch"/*.spdx.json)" "$scratch/root" "$version" \
-  "$compiler" || fail "the SBOM does not hold"
+  "$compiler" "$format" || fail "the SBOM does not hold"
 
 tool=$scratch/root/usr/bin/nodestart
 status=0

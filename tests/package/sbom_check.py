@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """Checks a release's SPDX 2.3 document against the packed programs and this machine's packages.
 
-  sbom_check.py SBOM ROOT VERSION COMPILER
+  sbom_check.py SBOM ROOT VERSION COMPILER FORMAT
     ROOT: the unpacked package, whose programs the document must list with their checksums
     COMPILER: the one that built them; the packages of its C++ runtime and its C library
     must be among those the programs are said to link statically
+    FORMAT: deb, rpm or zip; all but the .deb carry the GNU licenses' texts whole
 """
 import hashlib
 import json
@@ -31,15 +32,23 @@ SHAPE = {
 }
 # Where a package keeps the notices of what its programs carry.
 NOTICES = ("usr/share/doc/nodestart/copyright", "THIRD-PARTY-NOTICES.txt")
-# Each part's license, and what its Debian package's copyright file says of it.
-GCC = ("GPL-3.0-or-later WITH GCC-exception-3.1", r"GCC RUNTIME LIBRARY EXCEPTION")
+# Each part's license, what its Debian package's copyright file says of it, the source package
+# whose code it is, its holders, and the GNU license whose text the notices carry whole.
+FSF = "Free Software Foundation, Inc."
+EXCEPTION = "GCC RUNTIME LIBRARY EXCEPTION Version 3.1, 31 March 2009"
+GCC = ("GPL-3.0-or-later WITH GCC-exception-3.1", r"GCC RUNTIME LIBRARY EXCEPTION", r"gcc-\d+",
+       [FSF], "GPL-3")
+MINGW = [r"^Files: \*\n(?:[ C].*\n)*License: ZPL-2\.1$", "mingw-w64", ["mingw-w64 project"], None]
 PART_LICENSES = {
-    "glibc": ("LGPL-2.1-or-later", r"GNU Lesser General Public\s+License"),
+    "glibc": ("LGPL-2.1-or-later", r"GNU Lesser General Public\s+License", "glibc", [FSF],
+              "LGPL-2.1"),
     "libgcc": GCC,
     "libstdc++": GCC,
-    "mingw-w64-crt": ("ZPL-2.1", r"^Files: \*\n(?:[ C].*\n)*License: ZPL-2\.1$"),
-    "winpthreads": ("MIT", r"^Files: mingw-w64-libraries/winpthreads/\*\n(?:[ C].*\n)*License: expat$"),
-    "gdtoa": ("LicenseRef-gdtoa", r"^Files: mingw-w64-crt/gdtoa/\*\n(?:[ C].*\n)*License: Lucent$"),
+    "mingw-w64-crt": ("ZPL-2.1", *MINGW),
+    "winpthreads": ("MIT", r"^Files: mingw-w64-libraries/winpthreads/\*\n(?:[ C].*\n)*License: expat$",
+                    *MINGW[1:]),
+    "gdtoa": ("LicenseRef-gdtoa", r"^Files: mingw-w64-crt/gdtoa/\*\n(?:[ C].*\n)*License: Lucent$",
+              "mingw-w64", ["Lucent Technologies", "David M. Gay"], None),
 }
 problems = []
 
@@ -61,7 +70,19 @@ def query(*command):
     return subprocess.run(command, capture_output=True, text=True).stdout.strip()
 
 
-def main(sbom, root, version, compiler):
+def words(text):
+    """TEXT's words, as a copyright field's continuation or the text itself has them."""
+    return " ".join(w for w in text.split() if w != ".")
+
+
+def code_of(package, source):
+    """"NAME VERSION" of SOURCE, whose code PACKAGE holds: its own, or one its Built-Using names."""
+    fields = query("dpkg-query", "-W", "-f=${source:Package} (= ${source:Version}), ${Built-Using}",
+                   package)
+    return " ".join((re.findall(rf"(?:^|, )({source}) \(= ([^)]+)\)", fields)[:1] or [("?",)])[0])
+
+
+def main(sbom, root, version, compiler, package_format):
     with open(sbom, encoding="utf-8") as file:
         document = json.load(file)
     shaped("document", document)
@@ -114,6 +135,11 @@ def main(sbom, root, version, compiler):
                          if os.path.exists(os.path.join(root, n))), "")
     with open(notices_path or os.devnull, encoding="utf-8") as file:
         notices = file.read()
+    # The programs' stanza: its holders (one a line after the project's own) and its comment.
+    programs_stanza = next((s for s in notices.split("\n\n") if s.startswith("Files: ") and
+                            not s.startswith("Files: *")), "")
+    holders_listed = re.findall(r"^ (\S.*)$", programs_stanza.split("\nLicense:")[0], re.M)
+    holders_wanted = set()
     for package in packages.values():
         if package is project:
             continue
@@ -126,7 +152,7 @@ def main(sbom, root, version, compiler):
         require(purls[0].startswith(f"pkg:deb/debian/{debian}@{version_info.replace('+', '%2B')}?"),
                 f"{name}: package URL {purls}")
         # Its license as its Debian package's copyright file says it, and that file in the notices.
-        license, said = PART_LICENSES.get(name, ("?", "$^"))
+        license, said, source, holders, text = PART_LICENSES.get(name, ("?", "$^", "$^", [], None))
         with open(f"/usr/share/doc/{debian}/copyright", encoding="utf-8", errors="replace") as file:
             copyright = file.read()
         require(package.get("licenseDeclared") == license and re.search(said, copyright, re.M),
@@ -134,6 +160,16 @@ def main(sbom, root, version, compiler):
         require(f"{name} (Debian's {debian} {version_info})" in notices
                 and f"The copyright file of Debian's {debian}" in notices,
                 f"{name}: not in the notices {notices_path}")
+        # The source its code is, not the packaging around it; its holders, and no others.
+        code = code_of(debian, source)
+        require(package.get("sourceInfo", "").endswith(f"source package {code}")
+                and code in words(programs_stanza), f"{name}: its source is {code}")
+        holders_wanted.update(holders)
+        if text and package_format != "deb":
+            with open(f"/usr/share/common-licenses/{text}", encoding="utf-8") as file:
+                wanted = [words(file.read())] + ([EXCEPTION] if text == "GPL-3" else [])
+                require(all(t in words(notices) for t in wanted), f"{name}: no {text} text whole")
+    require(set(holders_listed) == holders_wanted, f"holders {holders_listed}, not {holders_wanted}")
     # What the compiler links, by the projects they are part of (mingw's libpthread: winpthreads).
     libraries = {"libstdc++.a": "libstdc++", "libc.a": "glibc", "libmingwex.a": "mingw-w64-crt"}
     if "mingw" in compiler:

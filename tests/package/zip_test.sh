@@ -20,7 +20,7 @@ for file in nodestart.exe nodestart-probe.exe README.md RELEASES.md CONTRIBUTING
 done
 links_hold "$folder"
 python3 "$(dirname "$0")/sbom_check.py" "$scratch/nodestart-$version-win64.spdx.json" "$folder" \
-  "$version" "$compiler" || fail "the SBOM does not hold"
+  "$version" "$compiler" zip || fail "the SBOM does not hold"
 
 # Wine has no preferred-node attribute: the tool reports that and starts nothing.
 status=0
