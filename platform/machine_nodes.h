@@ -13,6 +13,10 @@ struct MachineNode {
   // As the system numbers them: "0-3,8" on Linux, "0:0-63, 1:0-7" (group:number) on Windows;
   // empty: none.
   std::string processors;
+  // Those of them this process may run on, where not all (its affinity, a cpuset's share):
+  // "8-15", "none"; empty: all, or not told.
+  std::string job_processors;
+  bool job_memory = true;   // whether this process may place memory here
   bool total_told = false;  // whether the system says how much memory the node has
   std::uint64_t total_bytes = 0;
   bool free_told = false;
@@ -45,9 +49,12 @@ struct Machine {
 // cannot tell.
 bool LookAtMachine(Machine& machine, PlacementFailure& failure);
 
-// The device a user named: a PCI address ("0000:3b:00.0" or "3b:00.0"), an interface, a block
-// device ("nvme0n1", "/dev/nvme0n1"), a DRM node, an RDMA device; on Windows an adapter's name or
-// a physical drive ("PhysicalDrive1", "\\.\PhysicalDrive1").
+// The device a user named: a PCI address with a segment of any width or none
+// ("00000000:3b:00.0", "3b:00.0"), an interface, a block device ("nvme0n1", "/dev/nvme0n1"), an
+// NVMe controller ("nvme0"), a device-mapper name ("vg-root", "/dev/mapper/vg-root"), a DRM
+// node, an RDMA device, an NVIDIA GPU's device file ("/dev/nvidia3"), or any file, by the drive
+// that holds it; on Windows an adapter's name or a physical drive ("PhysicalDrive1",
+// "\\.\PhysicalDrive1"). On a machine of one node, a device the firmware gives none is on it.
 struct NamedDevice {
   bool known = false;   // the system has such a device
   std::string address;  // the PCI device it is or sits on; empty: it is on no PCI bus

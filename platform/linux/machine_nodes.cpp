@@ -44,6 +44,23 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// A PCI address as users write it, its segment of any width (nvidia-smi's "00000000:CD:00.0")
+// or left out, as sysfs writes it ("0000:cd:00.0"); empty for a text that is none.
+std::string SysfsPciAddress(const std::string& name) {
+  const std::string text = Lower(name);
+  if (text.size() < 7) return {};
+  const std::size_t bus = text.size() - 7;
+  const std::string segment = bus == 0 ? "0" : text.substr(0, bus - 1);
+  if ((bus > 0 && text[bus - 1] != ':') || segment.empty() || segment.size() > 8 ||
+      !std::all_of(segment.begin(), segment.end(), IsHex)) {
+    return {};
+  }
+  char address[24];
+  static_cast<void>(std::snprintf(address, sizeof address, "%04lx:%s",
+                                  std::strtoul(segment.c_str(), nullptr, 16), text.c_str() + bus));
+  return IsPciAddress(address) ? address : "";
+}
+
 // The entries of a folder, in the order people count: "eth2" before "eth10".
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -113,16 +130,78 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
 }
 
 // The node sysfs gives a device, where it is one of the machine's `online` nodes; else -1, as
-// where it gives none.
+// where it gives none. The firmware of most virtual machines and laptops gives none: where one
+// node is online, that node is the device's, as it is everything's.
 int NodeOf(const std::string& sys, const std::string& address,
            const std::vector<unsigned long>& online) {
   std::string text;
-  if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text)) return -1;
+  ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text);
   char* end = nullptr;
   const long node = std::strtol(text.c_str(), &end, 10);
   const bool listed = end != text.c_str() && node >= 0 &&
                       std::find(online.begin(), online.end(), node) != online.end();
-  return listed ? static_cast<int>(node) : -1;
+  if (listed) return static_cast<int>(node);
+  return online.size() == 1 ? static_cast<int>(online[0]) : -1;
+}
+
+constexpr unsigned long kMostCpu = 0xFFFFF;
+
+// What of each node this process may use, where it may not use all: its affinity and its
+// cpuset's memory nodes (a batch job's or a container's share), from its status file.
+void MarkJobShare(const std::string& status, std::vector<MachineNode>& nodes) {
+  const std::string cpus = StatusValue(status, "Cpus_allowed_list");
+  const std::string mems = StatusValue(status, "Mems_allowed_list");
+  std::vector<unsigned long> allowed = NumberList(cpus, kMostCpu);
+  std::sort(allowed.begin(), allowed.end());
+  const std::vector<unsigned long> memory = NodeNumbers(mems);
+  for (MachineNode& node : nodes) {
+    std::vector<unsigned long> share;
+    const std::vector<unsigned long> own = NumberList(node.processors, kMostCpu);
+    for (const unsigned long cpu : own) {
+      if (std::binary_search(allowed.begin(), allowed.end(), cpu)) share.push_back(cpu);
+    }
+    if (!cpus.empty() && share.size() != own.size()) {
+      node.job_processors = share.empty() ? "none" : ListText(share.back() + 1, [&](auto cpu) {
+        return std::binary_search(share.begin(), share.end(), cpu);
+      });
+    }
+    node.job_memory =
+        mems.empty() || std::find(memory.begin(), memory.end(), node.number) != memory.end();
+  }
+}
+
+// The GPU whose device file is `name`, "/dev/nvidia3", by the minor number NVIDIA's driver
+// tells of each GPU under `proc`; empty where no GPU has it. Its DRM card numbers differ.
+std::string NvidiaGpu(const std::string& proc, const std::string& name) {
+  const std::string kFile = "/dev/nvidia";
+  const std::string minor =
+      name.compare(0, kFile.size(), kFile) == 0 ? name.substr(kFile.size()) : "";
+  if (minor.empty() || minor.find_first_not_of("0123456789") != std::string::npos) return {};
+  const std::string folder = proc + "/driver/nvidia/gpus/";
+  for (const std::string& gpu : Entries(folder)) {
+    std::string information;
+    ReadWholeFile(folder + gpu + "/information", information);
+    const std::size_t at = information.find("Device Minor:");
+    if (at != std::string::npos && std::strtoul(information.c_str() + at + 13, nullptr, 10) ==
+                                       std::strtoul(minor.c_str(), nullptr, 10)) {
+      return SysfsPciAddress(gpu);
+    }
+  }
+  return {};
+}
+
+// The device-mapper disk a name of LVM's or LUKS's stands for ("vg-root"), as its dm/name
+// says; empty where none does.
+std::string MappedDisk(const std::string& sys, const std::string& name) {
+  const std::string folder = sys + "/class/block/";
+  for (const std::string& disk : Entries(folder)) {
+    std::string mapped;
+    if (disk.compare(0, 3, "dm-") == 0 && ReadFirstLine(folder + disk + "/dm/name", mapped) &&
+        mapped == name) {
+      return folder + disk;
+    }
+  }
+  return {};
 }
 
 // The facts of the machine's nodes under `sys`.
@@ -180,14 +259,15 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
 // The class folders whose names users know a device by; DRM's connectors ("card0-HDMI-A-1")
 // are parts of a card, not names for it, and a hidden disk (a path of an NVMe namespace) has no
 // device file.
-constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/drm/",
+constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/nvme/", "/class/drm/",
                                           "/class/infiniband/"};
 
 }  // namespace
 
-bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine& machine,
+bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machine& machine,
                      PlacementFailure& failure) {
   machine = {};
+  const std::string sys = root + "/sys";
   const NodeFacts nodes = NodesIn(sys);
   std::string online;
   if (!nodes.Online(online)) {
@@ -198,8 +278,17 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
   }
   const std::vector<unsigned long> online_nodes = NodeNumbers(online);
   for (const unsigned long number : online_nodes) machine.nodes.push_back(nodes.Node(number));
+  std::string status;
+  if (ReadWholeFile(root + "/proc/self/status", status)) MarkJobShare(status, machine.nodes);
   std::map<std::string, std::size_t> by_address;
-  for (const std::string& address : Entries(sys + "/bus/pci/devices")) {
+  std::vector<std::string> on_bus = Entries(sys + "/bus/pci/devices");
+  // In bus order: segments by their number ("0009" before "000a"), each as sysfs writes them.
+  const auto segment = [](const std::string& address) {
+    return std::make_pair(std::strtoul(address.c_str(), nullptr, 16), address);
+  };
+  std::sort(on_bus.begin(), on_bus.end(),
+            [&](const std::string& a, const std::string& b) { return segment(a) < segment(b); });
+  for (const std::string& address : on_bus) {
     if (!IsPciAddress(address)) continue;
     MachineDevice device;
     device.address = address;
@@ -230,43 +319,52 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
   return true;
 }
 
-bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDevice& found,
+bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDevice& found,
                        PlacementFailure& failure) {
   found = {};
+  const std::string sys = root + "/sys";
   std::string path;
-  const std::string address = Lower(name.size() == 7 ? "0000:" + name : name);
+  const std::string address = SysfsPciAddress(name);
+  const std::string gpu = NvidiaGpu(root + "/proc", name);
+  const std::string kMapper = "/dev/mapper/";
   struct stat status {};
-  if (IsPciAddress(address)) {
-    path = sys + "/bus/pci/devices/" + address;
+  if (!address.empty() || !gpu.empty()) {
+    path = sys + "/bus/pci/devices/" + (gpu.empty() ? address : gpu);
+  } else if (name.compare(0, kMapper.size(), kMapper) == 0) {
+    path = MappedDisk(sys, name.substr(kMapper.size()));
   } else if (name.find('/') != std::string::npos || name == "." || name == "..") {
     // A device file, by the numbers sysfs lists devices under: any link to it will do
-    // (/dev/disk/by-id/...).
+    // (/dev/disk/by-id/...). Any other file, a mount point, by the drive of its filesystem.
     if (stat(name.c_str(), &status) != 0) {
       if (errno == ENOENT || errno == ENOTDIR) return true;
       failure = {"stat " + name, std::strerror(errno)};
       return false;
     }
-    if (!S_ISBLK(status.st_mode) && !S_ISCHR(status.st_mode)) return true;
-    path = sys + (S_ISBLK(status.st_mode) ? "/dev/block/" : "/dev/char/") +
-           std::to_string(major(status.st_rdev)) + ":" + std::to_string(minor(status.st_rdev));
+    const bool special = S_ISBLK(status.st_mode) || S_ISCHR(status.st_mode);
+    const dev_t device = special ? status.st_rdev : status.st_dev;
+    path = sys + (S_ISCHR(status.st_mode) ? "/dev/char/" : "/dev/block/") +
+           std::to_string(major(device)) + ":" + std::to_string(minor(device));
   } else {
     // A class lists its devices as links; its files (bonding_masters, version) are none.
     for (const char* folder :
-         {"/class/net/", "/class/block/", "/class/drm/", "/class/infiniband/"}) {
+         {"/class/net/", "/class/block/", "/class/nvme/", "/class/drm/", "/class/infiniband/"}) {
       path = sys + folder;
       path += name;
       if (!name.empty() && lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) break;
       path.clear();
     }
+    if (path.empty()) path = MappedDisk(sys, name);
   }
   if (path.empty() || lstat(path.c_str(), &status) != 0) return true;
   found.known = true;
   std::vector<std::string> addresses;
   PciDevicesOf(path, addresses);
-  if (addresses.empty()) return true;
   std::string list;
   NodesIn(sys).Online(list);
   const std::vector<unsigned long> online = NodeNumbers(list);
+  // A virtual device is on the one node there is.
+  if (addresses.empty() && online.size() == 1) found.node = static_cast<int>(online[0]);
+  if (addresses.empty()) return true;
   found.address = addresses[0];
   found.node = NodeOf(sys, found.address, online);
   for (const std::string& other : addresses) {
@@ -283,9 +381,9 @@ bool LookAtMachine(Machine& machine, PlacementFailure& failure) {
       break;
     }
   }
-  return LookAtMachineIn("/sys", pci_ids, machine, failure);
+  return LookAtMachineIn("", pci_ids, machine, failure);
 }
 
 bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure) {
-  return FindNamedDeviceIn("/sys", name, found, failure);
+  return FindNamedDeviceIn("", name, found, failure);
 }

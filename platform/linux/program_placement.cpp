@@ -29,14 +29,6 @@ bool Ended(unsigned long pid, const std::string& call, PlacementFailure& failure
   return false;
 }
 
-// The value of `key` in a status file ("Cpus_allowed_list"); empty where it is not there.
-std::string StatusValue(const std::string& status, const std::string& key) {
-  const std::size_t at = status.find("\n" + key + ":\t");
-  if (at == std::string::npos) return {};
-  const std::size_t from = at + key.size() + 3;
-  return status.substr(from, status.find('\n', from) - from);
-}
-
 // Field `number` of a stat, as proc(5) numbers them, from 3 on; 0 where it is not there.
 unsigned long StatNumber(const std::vector<std::string>& fields, std::size_t number) {
   return number - 3 < fields.size() ? std::strtoul(fields[number - 3].c_str(), nullptr, 10) : 0;

@@ -1,6 +1,9 @@
 // The machine as a sysfs tree describes it, and what the probe says of it: a tree laid out as
 // the kernel lays it out, its devices behind bridges and virtio, with the links users name
 // devices by.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -17,18 +20,25 @@ namespace {
 namespace fs = std::filesystem;
 
 // Nodes 0 (processors, memory, distances), 1 (no processors, no memory) and 2 (processors; no
-// memory or distance files); a network card on node 0 behind which its interface sits, an NVMe
-// drive behind a bridge on node 1, a display the firmware gives no node, an accelerator on a
-// node the machine does not have online, a USB controller with a drive, and the loopback
-// interface on no bus.
-void WriteMachine(const fs::path& sys) {
+// memory or distance files), of which this job has a processor each of 0 and 2, and the memory
+// of 1 and 2; a network card on node 0 behind which its interface sits, an NVMe drive behind a
+// bridge on node 1, a display the firmware gives no node, an accelerator on a node the machine
+// does not have online, a USB controller with a drive, a GPU (NVIDIA's driver gives its device
+// file's number) on node 1, drives in PCI segments 9 and 10, and the loopback interface on no
+// bus.
+void WriteMachine(const fs::path& root) {
+  const fs::path sys = root / "sys";
+  WriteSysfsFile(root / "proc/self/status",
+                 "Name:\tprobe\nCpus_allowed_list:\t1-2\nMems_allowed_list:\t1-2\n");
+  WriteSysfsFile(root / "proc/driver/nvidia/gpus/0000:cd:00.0/information",
+                 "Model: \t\t NVIDIA A100\nDevice Minor: \t 3\n");
   WriteNodes(sys / "devices/system/node", "0-2", nullptr,
              {{"0-1", "10 20 20", "2097152", "1048576"},
               {"", "20 10 20", "0", "0"},
               {"2-3", nullptr, nullptr, nullptr}});
-  const fs::path root = sys / "devices/pci0000:00";
+  const fs::path bus = sys / "devices/pci0000:00";
   const struct {
-    const char* path;  // under the root bus
+    const char* path;  // under the root bus, or a root bus of its own
     const char* class_code;
     const char* ids;
     const char* node;
@@ -42,10 +52,13 @@ void WriteMachine(const fs::path& sys) {
       {"0000:00:03.0", "0x020000", "8086 100e", "0", "class/net/eth0:virtio2/net/eth0"},
       {"0000:00:04.0", "0x120000", "10de 20b0", "5", ""},
       {"0000:00:05.0", "0x0c0330", "8086 7ae0", "-1", "block/sdb:usb1/1-1/host0/block/sdb"},
+      {"../pci0000:cd/0000:cd:00.0", "0x030200", "10de 20b0", "1", ""},
+      {"../pci000a:00/000a:00:00.0", "0x010802", "1b36 0010", "2", ""},
+      {"../pci0009:00/0009:00:00.0", "0x010802", "1b36 0010", "2", ""},
   };
   fs::create_directories(sys / "bus/pci/devices");
   for (const auto& device : devices) {
-    const fs::path folder = root / device.path;
+    const fs::path folder = (bus / device.path).lexically_normal();
     WriteSysfsFile(folder / "class", std::string(device.class_code) + "\n");
     WriteSysfsFile(folder / "vendor", "0x" + std::string(device.ids, 4) + "\n");
     WriteSysfsFile(folder / "device", "0x" + std::string(device.ids + 5) + "\n");
@@ -67,13 +80,21 @@ void WriteMachine(const fs::path& sys) {
   const fs::path space = sys / "devices/virtual/nvme-subsystem/nvme-subsys0/nvme0n1";
   const fs::path space2 = sys / "devices/virtual/nvme-subsystem/nvme-subsys1/nvme1n1";
   const fs::path space3 = sys / "devices/virtual/nvme-subsystem/nvme-subsys2/nvme2n1";
-  const fs::path controller = root / "0000:00:01.0/0000:01:00.0/nvme/nvme0";
+  const fs::path controller = bus / "0000:00:01.0/0000:01:00.0/nvme/nvme0";
   const fs::path drive_path = controller / "nvme0c0n1";
   WriteSysfsFile(drive_path / "hidden", "1\n");
-  const fs::path card = root / "0000:00:03.0/virtio2/net/eth0";
+  const fs::path card = bus / "0000:00:03.0/virtio2/net/eth0";
   WriteSysfsFile(space / "nvme0n1p1/partition", "1\n");
+  WriteSysfsFile(sys / "devices/virtual/block/dm-0/dm/name", "vg-root\n");
+  // The drive of the filesystem that holds "/" is the namespace's partition.
+  struct stat top {};
+  ASSERT_EQ(stat("/", &top), 0);
+  const std::string drive =
+      std::to_string(major(top.st_dev)) + ":" + std::to_string(minor(top.st_dev));
   const std::pair<fs::path, fs::path> links[] = {
       {controller, space.parent_path() / "nvme0"},
+      {controller, sys / "class/nvme/nvme0"},
+      {space / "nvme0n1p1", sys / "dev/block" / drive},
       {drive_path, space2 / "multipath/nvme0c0n1"},
       {space, sys / "block/nvme0n1"},
       {space2, sys / "block/nvme1n1"},
@@ -105,7 +126,7 @@ void WriteMachine(const fs::path& sys) {
 
 TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
   const ScratchFolder scratch;
-  WriteMachine(scratch.path() / "sys");
+  WriteMachine(scratch.path());
   WriteSysfsFile(scratch.path() / "pci.ids",
                  "# vendors, devices and their subsystems\n8086  Intel Corporation\n"
                  "\t100e  82540EM Gigabit Ethernet Controller\n\t\t8086 001e  PRO/1000 MT Mobile\n"
@@ -113,23 +134,27 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
                  "\t00  Ethernet controller\n");
   Machine machine;
   PlacementFailure failure;
-  ASSERT_TRUE(LookAtMachineIn(scratch.path() / "sys", scratch.path() / "pci.ids", machine, failure))
+  ASSERT_TRUE(LookAtMachineIn(scratch.path(), scratch.path() / "pci.ids", machine, failure))
       << failure.reason;
   EXPECT_EQ(
       MachineText(machine),
       "nodestart-probe: 3 nodes (0-2)\n"
-      "node 0 processors: 0-1\n"
-      "node 0 memory: 2.0 GiB, 1.0 GiB free\n"
+      "node 0 processors: 0-1 (this job: 1)\n"
+      "node 0 memory: 2.0 GiB, 1.0 GiB free (not this job's)\n"
       "node 0 distances: 10 20 20\n"
       "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
       "(bond0, eth0, eth0.5, md0)\n"
       "node 1 processors: none\n"
       "node 1 memory: none\n"
       "node 1 distances: 20 10 20\n"
-      "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1)\n"
-      "node 2 processors: 2-3\n"
+      "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1, "
+      "nvme0)\n"
+      "node 1 accelerator 0000:cd:00.0: 10de:20b0\n"
+      "node 2 processors: 2-3 (this job: 2)\n"
       "node 2 memory: not given by the system\n"
       "node 2 distances: not given by the system\n"
+      "node 2 storage 0009:00:00.0: Red Hat, Inc., device 0010\n"
+      "node 2 storage 000a:00:00.0: Red Hat, Inc., device 0010\n"
       "no node display 0000:00:02.0: 1234:1111 (card0, renderD128)\n"
       "no node accelerator 0000:00:04.0: 10de:20b0\n"
       "no node usb 0000:00:05.0: Intel Corporation, device 7ae0 (sdb)\n");
@@ -140,8 +165,8 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
 
 TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
   const char* const kUnknown =
-      "no device {} here: not a PCI address, network interface, block device, DRM device or RDMA "
-      "device this system knows";
+      "no device {} here: not a PCI address, network interface, block, device-mapper, NVMe, DRM, "
+      "RDMA or NVIDIA device, or file on a drive, that this system knows";
   const ScratchFolder scratch;
   WriteMachine(scratch.path());
   const struct {
@@ -151,6 +176,14 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
   } cases[] = {
       {"0000:01:00.0", true, "1\n"},
       {"01:00.0", true, "1\n"},
+      {"0:01:00.0", true, "1\n"},
+      {"00000000:CD:00.0", true, "1\n"},
+      {"/dev/nvidia3", true, "1\n"},
+      {"/dev/nvidia0", false, kUnknown},
+      {"nvme0", true, "1\n"},
+      {"vg-root", true, "1\n"},
+      {"/dev/mapper/vg-root", true, "1\n"},
+      {"/", true, "1\n"},
       {"00:03.0", true, "0\n"},
       {"eth0", true, "0\n"},
       {"nvme0n1p1", true, "1\n"},
@@ -171,8 +204,9 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"/dev/null", false, "/dev/null is on no PCI bus (a virtual device): it has no NUMA node"},
       {"eth9", false, kUnknown},
       {"0000:09:00.0", false, kUnknown},
+      {"10000:01:00.0", false, kUnknown},
       {"../block/nvme0n1", false, kUnknown},
-      {"/tmp", false, kUnknown},
+      {"/proc/self", false, kUnknown},  // a filesystem of no drive
   };
   for (const auto& c : cases) {
     NamedDevice found;
@@ -182,6 +216,21 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
     EXPECT_EQ(NodeOfText(c.name, found, text), c.printed) << c.name;
     EXPECT_EQ(text, std::regex_replace(c.text, std::regex("\\{\\}"), c.name)) << c.name;
   }
+  // Where one node is online, everything is on it: what the firmware gives no node, or one the
+  // machine does not have, and what is on no bus.
+  WriteSysfsFile(scratch.path() / "sys/devices/system/node/online", "0\n");
+  for (const char* name : {"renderD128", "lo", "md0"}) {
+    NamedDevice found;
+    PlacementFailure failure;
+    ASSERT_TRUE(FindNamedDeviceIn(scratch.path(), name, found, failure)) << name;
+    std::string text;
+    EXPECT_TRUE(NodeOfText(name, found, text)) << name;
+    EXPECT_EQ(text, "0\n") << name;
+  }
+  Machine machine;
+  PlacementFailure failure;
+  ASSERT_TRUE(LookAtMachineIn(scratch.path(), "", machine, failure));
+  EXPECT_EQ(MachineText(machine).find("no node"), std::string::npos) << MachineText(machine);
 }
 
 }  // namespace
