@@ -327,15 +327,26 @@ bool Look(bool nodes, Machine& machine, std::vector<std::string>& elsewhere,
   std::stable_sort(pci.begin(), pci.end(), [](const PciDevice& a, const PciDevice& b) {
     return a.device.address < b.device.address;
   });
-  for (PciDevice& device : pci) machine.devices.push_back(std::move(device.device));
+  // The firmware of most virtual machines and laptops gives no node: where there is one, that
+  // node is every device's.
+  ULONG highest = 0;
+  const bool one_node = GetNumaHighestNodeNumber(&highest) && highest == 0;
+  for (PciDevice& device : pci) {
+    if (one_node && device.device.node < 0) device.device.node = 0;
+    machine.devices.push_back(std::move(device.device));
+  }
   return true;
 }
 
-// "3b:00.0" from "3b:00.0" or "0000:3B:00.0", as Windows writes an address; empty for a text
-// that is none.
+// "3b:00.0" from "3b:00.0", "0000:3B:00.0" or nvidia-smi's "00000000:3B:00.0", as Windows writes
+// an address; empty for a text that is none.
 std::string PciAddress(const std::string& name) {
   std::string text = Lower(name);
-  if (text.size() == 12 && text.compare(0, 5, "0000:") == 0) text.erase(0, 5);
+  const std::size_t segment = text.size() > 8 ? text.size() - 8 : 0;
+  if (segment > 0 && segment <= 8 && text[segment] == ':' &&
+      text.find_first_not_of('0') == segment) {
+    text.erase(0, segment + 1);
+  }
   if (text.size() != 7 || text[2] != ':' || text[5] != '.' || text[6] < '0' || text[6] > '7') {
     return {};
   }
@@ -372,5 +383,7 @@ bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailu
     }
   }
   found.known = address.empty() && std::any_of(elsewhere.begin(), elsewhere.end(), named);
+  ULONG highest = 0;
+  if (found.known && GetNumaHighestNodeNumber(&highest) && highest == 0) found.node = 0;
   return true;
 }

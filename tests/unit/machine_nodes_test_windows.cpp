@@ -56,6 +56,7 @@ const std::pair<const wchar_t*, DEVINST> kDisks[] = {
     {L"\\\\?\\disk#1", 100}, {L"\\\\?\\disk#0", 110}, {L"\\\\?\\disk#2", 120}};
 constexpr ULONG_PTR kDiskHandles = 0x7FFF0000;  // + the drive's number
 bool refuse_listing = false;
+bool one_node = false;  // a machine of node 0 alone
 
 template <typename Function>
 Function Real(const char* name) {
@@ -157,6 +158,7 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
     int node;
   } cases[] = {
       {"0000:3B:00.0", true, "3b:00.0", 1},
+      {"00000000:3B:00.0", true, "3b:00.0", 1},
       {"01:00.0", true, "01:00.0", -1},
       {"ETHERNET 2", true, "3b:00.0", 1},
       {"physicaldrive1", true, "01:00.0", -1},
@@ -179,6 +181,14 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
     EXPECT_EQ(found.node, c.node);
   }
 
+  // On one node, what the firmware gives none and what is on no PCI device are on it.
+  one_node = true;
+  for (const char* name : {"01:00.0", "Loopback Pseudo-Interface 1"}) {
+    NamedDevice found;
+    ASSERT_TRUE(FindNamedDevice(name, found, failure)) << failure.reason;
+    EXPECT_EQ(found.node, 0) << name;
+  }
+  one_node = false;
   refuse_listing = true;
   EXPECT_FALSE(LookAtMachine(machine, failure));
   refuse_listing = false;
@@ -192,7 +202,9 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
 #define STAND_IN(call)                       \
   extern "C" decltype(&(call)) __imp_##call; \
   decltype(&(call)) __imp_##call
-STAND_IN(GetNumaHighestNodeNumber) = [](PULONG highest) -> BOOL { return *highest = 3, TRUE; };
+STAND_IN(GetNumaHighestNodeNumber) = [](PULONG highest) -> BOOL {
+  return *highest = one_node ? 0 : 3, TRUE;
+};
 STAND_IN(GetNumaNodeProcessorMaskEx) = [](USHORT node, PGROUP_AFFINITY mask) -> BOOL {
   const GROUP_AFFINITY masks[] = {{~KAFFINITY{0}, 0, {}}, {0xF1, 1, {}}, {}, {0, 0, {}}};
   if (node == 2) SetLastError(ERROR_INVALID_PARAMETER);
