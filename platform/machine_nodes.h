@@ -27,7 +27,7 @@ struct MachineNode {
 
 struct MachineDevice {
   // Where it sits on the bus: "0000:3b:00.0" on Linux, "3b:00.0" on Windows (which gives no
-  // segment).
+  // segment); for NVMe over Fabrics, its transport and its target: "rdma traddr=10.0.0.2,...".
   std::string address;
   std::uint32_t class_code = 0;  // PCI's, 0xCCSSPP: 0x020000 an Ethernet controller
   std::uint16_t vendor = 0;

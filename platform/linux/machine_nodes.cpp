@@ -61,6 +61,9 @@ std::string SysfsPciAddress(const std::string& name) {
   return IsPciAddress(address) ? address : "";
 }
 
+// Where the controllers of NVMe over Fabrics lie, each in a folder of its own.
+constexpr char kFabrics[] = "/nvme-fabrics/ctl/";
+
 // The entries of a folder, in the order people count: "eth2" before "eth10".
 std::vector<std::string> Entries(const std::string& folder) {
   std::vector<std::string> names;
@@ -80,7 +83,8 @@ std::vector<std::string> Entries(const std::string& folder) {
 // address, as devices behind bridges lie below them. A device made of others lies under those:
 // an NVMe namespace reached by multipath (under a virtual subsystem; its paths under the
 // controllers), a device-mapper or RAID disk (its slaves), a VLAN or a bond (its lower
-// devices). None for a device on no PCI bus.
+// devices). A controller of NVMe over Fabrics stands for a PCI device, by its own folder: the
+// kernel gives it a node of its own (nvme-rdma its adapter's). None for a device on no bus.
 void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, int depth = 0) {
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return;
@@ -92,6 +96,10 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
     const std::string component = real.substr(start, end - start);
     if (IsPciAddress(component)) address = component;
     start = end + 1;
+  }
+  const std::size_t fabrics = real.find(kFabrics);
+  if (address.empty() && fabrics != std::string::npos) {
+    address = real.substr(0, real.find('/', fabrics + std::strlen(kFabrics)));
   }
   if (!address.empty()) {
     if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
@@ -135,7 +143,8 @@ void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, 
 int NodeOf(const std::string& sys, const std::string& address,
            const std::vector<unsigned long>& online) {
   std::string text;
-  ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text);
+  ReadFirstLine((address[0] == '/' ? address : sys + "/bus/pci/devices/" + address) + "/numa_node",
+                text);
   char* end = nullptr;
   const long node = std::strtol(text.c_str(), &end, 10);
   const bool listed = end != text.c_str() && node >= 0 &&
@@ -221,7 +230,9 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
   if (file == nullptr) return;
   std::map<unsigned long, std::string> vendors;
   std::map<std::pair<unsigned long, unsigned long>, std::string> names;
-  for (const MachineDevice& device : devices) vendors[device.vendor];
+  for (const MachineDevice& device : devices) {
+    if (IsPciAddress(device.address)) vendors[device.vendor];
+  }
   unsigned long vendor = 0;
   bool wanted = false;
   char* line = nullptr;
@@ -244,6 +255,7 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
   std::free(line);
   static_cast<void>(std::fclose(file));  // read only: nothing to lose
   for (MachineDevice& device : devices) {
+    if (!IsPciAddress(device.address)) continue;
     const std::string& vendor_name = vendors[device.vendor];
     const auto named = names.find({device.vendor, device.device});
     if (named != names.end()) {
@@ -297,6 +309,23 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
     device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
     device.node = NodeOf(sys, address, online_nodes);
     by_address[address] = machine.devices.size();
+    machine.devices.push_back(device);
+  }
+  // Controllers of NVMe over Fabrics, by their transport and their target's address.
+  for (const std::string& name : Entries(sys + "/class/nvme")) {
+    std::vector<std::string> controller;
+    PciDevicesOf(sys + "/class/nvme/" + name, controller);
+    if (controller.size() != 1 || controller[0][0] != '/') continue;
+    MachineDevice device;
+    std::string transport;
+    std::string target;
+    ReadFirstLine(controller[0] + "/transport", transport);
+    ReadFirstLine(controller[0] + "/address", target);
+    device.address = transport + " " + target;
+    device.class_code = 0x010802;  // an NVMe controller's, as a drive's on the bus would be
+    device.name = "NVMe over Fabrics";
+    device.node = NodeOf(sys, controller[0], online_nodes);
+    by_address[controller[0]] = machine.devices.size();
     machine.devices.push_back(device);
   }
   for (const char* naming : kNamingClasses) {
@@ -365,8 +394,8 @@ bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDe
   // A virtual device is on the one node there is.
   if (addresses.empty() && online.size() == 1) found.node = static_cast<int>(online[0]);
   if (addresses.empty()) return true;
-  found.address = addresses[0];
-  found.node = NodeOf(sys, found.address, online);
+  found.address = addresses[0][0] == '/' ? "" : addresses[0];
+  found.node = NodeOf(sys, addresses[0], online);
   for (const std::string& other : addresses) {
     if (NodeOf(sys, other, online) != found.node) found.on_several_nodes = true;
   }

@@ -86,6 +86,12 @@ void WriteMachine(const fs::path& root) {
   const fs::path card = bus / "0000:00:03.0/virtio2/net/eth0";
   WriteSysfsFile(space / "nvme0n1p1/partition", "1\n");
   WriteSysfsFile(sys / "devices/virtual/block/dm-0/dm/name", "vg-root\n");
+  const fs::path fabrics = sys / "devices/virtual/nvme-fabrics/ctl/nvme5";
+  for (const auto& [file, text] : {std::pair{"transport", "rdma\n"},
+                                   {"address", "traddr=10.0.0.2,trsvcid=4420\n"},
+                                   {"numa_node", "1\n"}}) {
+    WriteSysfsFile(fabrics / file, text);
+  }
   // The drive of the filesystem that holds "/" is the namespace's partition.
   struct stat top {};
   ASSERT_EQ(stat("/", &top), 0);
@@ -94,6 +100,9 @@ void WriteMachine(const fs::path& root) {
   const std::pair<fs::path, fs::path> links[] = {
       {controller, space.parent_path() / "nvme0"},
       {controller, sys / "class/nvme/nvme0"},
+      {fabrics, sys / "class/nvme/nvme5"},
+      {fabrics / "nvme5n1", sys / "block/nvme5n1"},
+      {fabrics / "nvme5n1", sys / "class/block/nvme5n1"},
       {space / "nvme0n1p1", sys / "dev/block" / drive},
       {drive_path, space2 / "multipath/nvme0c0n1"},
       {space, sys / "block/nvme0n1"},
@@ -150,6 +159,7 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
       "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1, "
       "nvme0)\n"
       "node 1 accelerator 0000:cd:00.0: 10de:20b0\n"
+      "node 1 storage rdma traddr=10.0.0.2,trsvcid=4420: NVMe over Fabrics (nvme5n1, nvme5)\n"
       "node 2 processors: 2-3 (this job: 2)\n"
       "node 2 memory: not given by the system\n"
       "node 2 distances: not given by the system\n"
@@ -181,6 +191,7 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"/dev/nvidia3", true, "1\n"},
       {"/dev/nvidia0", false, kUnknown},
       {"nvme0", true, "1\n"},
+      {"nvme5", true, "1\n"},
       {"vg-root", true, "1\n"},
       {"/dev/mapper/vg-root", true, "1\n"},
       {"/", true, "1\n"},
