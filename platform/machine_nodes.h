@@ -16,7 +16,13 @@ struct MachineNode {
   // Those of them this process may run on, where not all (its affinity, a cpuset's share):
   // "8-15", "none"; empty: all, or not told.
   std::string job_processors;
-  bool job_memory = true;   // whether this process may place memory here
+  bool job_memory = true;  // whether this process may place memory here
+  // The packages (sockets) of its processors, as a list ("0"), of which sub-NUMA clustering
+  // makes several nodes; empty: none, or not told.
+  std::string packages;
+  // The kernel's memory tier of its memory, lower the nearer (4 for a processor's own, more for
+  // CXL or persistent memory); -1: not told.
+  long memory_tier = -1;
   bool total_told = false;  // whether the system says how much memory the node has
   std::uint64_t total_bytes = 0;
   bool free_told = false;
@@ -37,7 +43,9 @@ struct MachineDevice {
   // block devices ("nvme0n1", "PhysicalDrive1"), DRM nodes ("card0", "renderD128"), RDMA
   // devices ("mlx5_0").
   std::vector<std::string> names;
-  int node = -1;  // -1: the firmware gives none
+  // -1: the firmware gives none. A CXL memory device's is the node its memory makes, where the
+  // system says.
+  int node = -1;
 };
 
 struct Machine {

@@ -14,6 +14,7 @@ const char* DeviceKind(const MachineDevice& device) {
   const std::uint32_t base = device.class_code >> 16;
   const std::uint32_t sub = (device.class_code >> 8) & 0xFF;
   if (base == 0x01) return "storage";
+  if (base == 0x05 && sub == 0x02) return "memory";  // CXL's
   if (base == 0x02) return sub == 0x07 ? "infiniband" : "network";
   // A 3D controller (a data-centre GPU) drives no display: lspci's name for it, not a card's.
   if (base == 0x03) return sub == 0x02 ? "accelerator" : "display";
@@ -93,7 +94,11 @@ std::string MachineText(const Machine& machine) {
     const std::string prefix = "node " + std::to_string(node.number) + " ";
     text += prefix + "processors: " + (node.processors.empty() ? "none" : node.processors) +
             (node.job_processors.empty() ? "" : " (this job: " + node.job_processors + ")") + "\n";
+    if (!node.packages.empty()) text += prefix + "packages: " + node.packages + "\n";
     text += prefix + "memory: " + MemoryText(node) + "\n";
+    if (node.memory_tier >= 0) {
+      text += prefix + "memory tier: " + std::to_string(node.memory_tier) + "\n";
+    }
     text += prefix + "distances: " + DistancesText(node) + "\n";
     block(static_cast<int>(node.number), prefix);
   }

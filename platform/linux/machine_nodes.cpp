@@ -213,6 +213,38 @@ std::string MappedDisk(const std::string& sys, const std::string& name) {
   return {};
 }
 
+// The nodes CXL memory devices feed, by the devices' PCI addresses: a region's DAX device says
+// which node its memory makes (target_node), the region's targets are the devices' decoders,
+// each in the endpoint port whose uport is the device.
+std::map<std::string, int> FedNodes(const std::string& sys) {
+  std::map<std::string, int> fed;
+  const std::string cxl = sys + "/bus/cxl/devices/";
+  for (const std::string& region : Entries(cxl)) {
+    if (region.compare(0, 6, "region") != 0) continue;
+    const std::string folder = cxl + region + "/";
+    std::string node;
+    for (const std::string& dax_region : Entries(folder)) {
+      if (dax_region.compare(0, 10, "dax_region") != 0) continue;
+      for (const std::string& dax : Entries(folder + dax_region)) {
+        if (node.empty() && dax.compare(0, 3, "dax") == 0) {
+          ReadFirstLine(folder + dax_region + "/" + dax + "/target_node", node);
+        }
+      }
+    }
+    for (const std::string& target : Entries(folder)) {
+      std::string decoder;
+      if (node.empty() || target.compare(0, 6, "target") != 0 ||
+          !ReadFirstLine(folder + target, decoder) || decoder.empty()) {
+        continue;
+      }
+      std::vector<std::string> addresses;
+      PciDevicesOf(cxl + decoder + "/../uport", addresses);
+      for (const std::string& address : addresses) fed[address] = std::atoi(node.c_str());
+    }
+  }
+  return fed;
+}
+
 // The facts of the machine's nodes under `sys`.
 NodeFacts NodesIn(const std::string& sys) { return {sys + "/devices/system/node"}; }
 
@@ -300,6 +332,7 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
   };
   std::sort(on_bus.begin(), on_bus.end(),
             [&](const std::string& a, const std::string& b) { return segment(a) < segment(b); });
+  const std::map<std::string, int> fed = FedNodes(sys);
   for (const std::string& address : on_bus) {
     if (!IsPciAddress(address)) continue;
     MachineDevice device;
@@ -307,7 +340,10 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
     device.class_code = static_cast<std::uint32_t>(HexOf(sys, address, "class"));
     device.vendor = static_cast<std::uint16_t>(HexOf(sys, address, "vendor"));
     device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
-    device.node = NodeOf(sys, address, online_nodes);
+    const auto feeds = fed.find(address);
+    const bool listed = feeds != fed.end() && std::find(online_nodes.begin(), online_nodes.end(),
+                                                        feeds->second) != online_nodes.end();
+    device.node = listed ? feeds->second : NodeOf(sys, address, online_nodes);
     by_address[address] = machine.devices.size();
     machine.devices.push_back(device);
   }

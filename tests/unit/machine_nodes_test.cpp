@@ -55,6 +55,7 @@ void WriteMachine(const fs::path& root) {
       {"../pci0000:cd/0000:cd:00.0", "0x030200", "10de 20b0", "1", ""},
       {"../pci000a:00/000a:00:00.0", "0x010802", "1b36 0010", "2", ""},
       {"../pci0009:00/0009:00:00.0", "0x010802", "1b36 0010", "2", ""},
+      {"0000:00:06.0", "0x050210", "8086 0d93", "0", "bus/cxl/devices/mem0:mem0"},
   };
   fs::create_directories(sys / "bus/pci/devices");
   for (const auto& device : devices) {
@@ -86,6 +87,18 @@ void WriteMachine(const fs::path& root) {
   const fs::path card = bus / "0000:00:03.0/virtio2/net/eth0";
   WriteSysfsFile(space / "nvme0n1p1/partition", "1\n");
   WriteSysfsFile(sys / "devices/virtual/block/dm-0/dm/name", "vg-root\n");
+  // Node 0's processors in package 0, node 2's in 1; node 1 of a slower tier, made by the CXL
+  // memory device: its region's DAX device makes node 1, its decoder's endpoint is the device.
+  for (int cpu = 0; cpu < 4; ++cpu) {
+    WriteSysfsFile(
+        sys / "devices/system/cpu" / ("cpu" + std::to_string(cpu)) / "topology/physical_package_id",
+        cpu < 2 ? "0\n" : "1\n");
+  }
+  WriteSysfsFile(sys / "devices/virtual/memory_tiering/memory_tier4/nodelist", "0,2\n");
+  WriteSysfsFile(sys / "devices/virtual/memory_tiering/memory_tier22/nodelist", "1\n");
+  const fs::path cxl = sys / "devices/platform/ACPI0017:00/root0";
+  WriteSysfsFile(cxl / "decoder0.0/region0/target0", "decoder5.0\n");
+  WriteSysfsFile(cxl / "decoder0.0/region0/dax_region0/dax0.0/target_node", "1\n");
   const fs::path fabrics = sys / "devices/virtual/nvme-fabrics/ctl/nvme5";
   for (const auto& [file, text] : {std::pair{"transport", "rdma\n"},
                                    {"address", "traddr=10.0.0.2,trsvcid=4420\n"},
@@ -100,6 +113,9 @@ void WriteMachine(const fs::path& root) {
   const std::pair<fs::path, fs::path> links[] = {
       {controller, space.parent_path() / "nvme0"},
       {controller, sys / "class/nvme/nvme0"},
+      {cxl / "decoder0.0/region0", sys / "bus/cxl/devices/region0"},
+      {cxl / "port1/endpoint5/decoder5.0", sys / "bus/cxl/devices/decoder5.0"},
+      {bus / "0000:00:06.0/mem0", cxl / "port1/endpoint5/uport"},
       {fabrics, sys / "class/nvme/nvme5"},
       {fabrics / "nvme5n1", sys / "block/nvme5n1"},
       {fabrics / "nvme5n1", sys / "class/block/nvme5n1"},
@@ -149,19 +165,25 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
       MachineText(machine),
       "nodestart-probe: 3 nodes (0-2)\n"
       "node 0 processors: 0-1 (this job: 1)\n"
+      "node 0 packages: 0\n"
       "node 0 memory: 2.0 GiB, 1.0 GiB free (not this job's)\n"
+      "node 0 memory tier: 4\n"
       "node 0 distances: 10 20 20\n"
       "node 0 network 0000:00:03.0: Intel Corporation 82540EM Gigabit Ethernet Controller "
       "(bond0, eth0, eth0.5, md0)\n"
       "node 1 processors: none\n"
       "node 1 memory: none\n"
+      "node 1 memory tier: 22\n"
       "node 1 distances: 20 10 20\n"
+      "node 1 memory 0000:00:06.0: Intel Corporation, device 0d93\n"
       "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1, "
       "nvme0)\n"
       "node 1 accelerator 0000:cd:00.0: 10de:20b0\n"
       "node 1 storage rdma traddr=10.0.0.2,trsvcid=4420: NVMe over Fabrics (nvme5n1, nvme5)\n"
       "node 2 processors: 2-3 (this job: 2)\n"
+      "node 2 packages: 1\n"
       "node 2 memory: not given by the system\n"
+      "node 2 memory tier: 4\n"
       "node 2 distances: not given by the system\n"
       "node 2 storage 0009:00:00.0: Red Hat, Inc., device 0010\n"
       "node 2 storage 000a:00:00.0: Red Hat, Inc., device 0010\n"
