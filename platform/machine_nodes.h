@@ -70,6 +70,9 @@ struct NamedDevice {
   // Reached through PCI devices of different nodes (a namespace of an NVMe drive with
   // controllers on two nodes, a bond of network cards on two): then no one node is its.
   bool on_several_nodes = false;
+  // The devices, each with its name, that a bus address stands for in several PCI segments
+  // (Windows, which names none): then none is meant. Empty for one.
+  std::string several;
 };
 
 // False, with the call and the reason, where the system could not be asked.

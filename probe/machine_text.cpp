@@ -112,6 +112,11 @@ std::string MachineText(const Machine& machine) {
 }
 
 bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& text) {
+  if (!found.several.empty()) {
+    text = name + " is the bus address of several devices, in PCI segments of their own: " +
+           found.several + " (name one by its segment, where given, or by another of its names)";
+    return false;
+  }
   if (found.on_several_nodes) {
     text = name +
            " is reached through several PCI devices, not all of one node (--nodes lists it "

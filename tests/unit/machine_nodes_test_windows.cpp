@@ -29,16 +29,24 @@ using namespace std::string_literals;
 
 struct FakeDevice {           // DevInst 10 and on, in the order the PCI bus lists them
   UINT32 bus, address, node;  // node ~0u: no such property
-  std::wstring ids, friendly, description, adapter;
+  std::wstring ids, friendly, description, adapter, location;
 };
 const FakeDevice kDevices[] = {
     {0x3b, 0, 1,
      L"PCI\\VEN_8086&DEV_1572&SUBSYS_00078086&REV_01\0PCI\\VEN_8086&DEV_1572&CC_020000\0"s, L"",
-     L"Intel(R) Ethernet Controller X710", L"{1C0FFEE0-0000-4000-8000-0000000000aa}"},
+     L"Intel(R) Ethernet Controller X710", L"{1C0FFEE0-0000-4000-8000-0000000000aa}", L""},
     {0x01, 0, ~0u, L"PCI\\VEN_144D&DEV_A808&CC_010802\0PCI\\VEN_144D&CC_0108\0"s,
-     L"Samsung SSD 970 EVO", L"Standard NVM Express Controller", L""},
+     L"Samsung SSD 970 EVO", L"Standard NVM Express Controller", L"", L""},
     {0x00, 0x14 << 16, 0, L"PCI\\VEN_8086&DEV_A36D&CC_0C03\0"s, L"",
-     L"Contr\u00f4leur h\u00f4te USB", L""},
+     L"Contr\u00f4leur h\u00f4te USB", L"", L""},
+    // Passed through by Hyper-V: bus addresses another device has, in segments told apart by
+    // the location paths, and one not.
+    {0x02, 0, 1, L"PCI\\VEN_10DE&DEV_20B5&CC_030200\0"s, L"", L"NVIDIA A100", L"",
+     L"PCIROOT(10)#PCI(0000)\0"s},
+    {0x02, 0, 0, L"PCI\\VEN_10DE&DEV_20B5&CC_030200\0"s, L"", L"NVIDIA A100", L"",
+     L"PCIROOT(0)#PCI(0000)\0"s},
+    {0x00, 0x14 << 16, 1, L"PCI\\VEN_15B3&DEV_101B&CC_020700\0"s, L"", L"Mellanox ConnectX-6", L"",
+     L""},
 };
 // The device tree: each node's parent and instance id. Drive 1 is on the NVMe controller,
 // drive 2 on a USB stick on the USB controller, drive 0 on no PCI device.
@@ -86,7 +94,8 @@ BOOL WINAPI PropertyStandIn(HDEVINFO, PSP_DEVINFO_DATA info, const DEVPROPKEY* k
   const std::pair<const DEVPROPKEY*, const std::wstring*> texts[] = {
       {&DEVPKEY_Device_HardwareIds, &device.ids},
       {&DEVPKEY_Device_FriendlyName, &device.friendly},
-      {&DEVPKEY_Device_DeviceDesc, &device.description}};
+      {&DEVPKEY_Device_DeviceDesc, &device.description},
+      {&DEVPKEY_Device_LocationPaths, &device.location}};
   for (const auto& number : numbers) {
     if (IsEqualDevPropKey(*key, *number.first) && number.second != nullptr) {
       return Give(DEVPROP_TYPE_UINT32, number.second, 4, type, buffer, size, required);
@@ -94,10 +103,12 @@ BOOL WINAPI PropertyStandIn(HDEVINFO, PSP_DEVINFO_DATA info, const DEVPROPKEY* k
   }
   for (const auto& text : texts) {
     if (IsEqualDevPropKey(*key, *text.first) && !text.second->empty()) {
-      return Give(text.first == &DEVPKEY_Device_HardwareIds ? DEVPROP_TYPE_STRING_LIST
-                                                            : DEVPROP_TYPE_STRING,
-                  text.second->c_str(), static_cast<DWORD>(2 * text.second->size() + 2), type,
-                  buffer, size, required);
+      return Give(
+          text.first == &DEVPKEY_Device_HardwareIds || text.first == &DEVPKEY_Device_LocationPaths
+              ? DEVPROP_TYPE_STRING_LIST
+              : DEVPROP_TYPE_STRING,
+          text.second->c_str(), static_cast<DWORD>(2 * text.second->size() + 2), type, buffer, size,
+          required);
     }
   }
   SetLastError(ERROR_NOT_FOUND);
@@ -147,9 +158,12 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
                       "3 [] 16 GiB free",
                       "00:14.0 0c0300 8086:a36d node 0 Contr\xC3\xB4leur h\xC3\xB4te USB"
                       " [PhysicalDrive2]",
+                      "00:14.0 #2 020700 15b3:101b node 1 Mellanox ConnectX-6 ",
                       "01:00.0 010802 144d:a808 node -1 Samsung SSD 970 EVO [PhysicalDrive1]",
+                      "0000:02:00.0 030200 10de:20b5 node 0 NVIDIA A100 ",
                       "3b:00.0 020000 8086:1572 node 1 Intel(R) Ethernet Controller X710"
-                      " [Ethernet 2]"}));
+                      " [Ethernet 2]",
+                      "0010:02:00.0 030200 10de:20b5 node 1 NVIDIA A100 "}));
 
   const struct {
     const char* name;
@@ -166,6 +180,9 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
       {"Loopback Pseudo-Interface 1", true, "", -1},
       {"\\\\.\\PhysicalDrive0", true, "", -1},
       {"PhysicalDrive2", true, "00:14.0", 0},
+      {"00000010:02:00.0", true, "0010:02:00.0", 1},
+      {"0:02:00.0", true, "0000:02:00.0", 0},
+      {"02:00.0", true, "0000:02:00.0", -1},  // in two segments: neither
       {"PhysicalDrive3", false, "", -1},
       {"0001:3b:00.0", false, "", -1},
       {"3b:00.1", false, "", -1},
@@ -181,6 +198,10 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
     EXPECT_EQ(found.node, c.node);
   }
 
+  NamedDevice clash;
+  ASSERT_TRUE(FindNamedDevice("00:14.0", clash, failure));
+  EXPECT_EQ(clash.several,
+            "00:14.0 (Contr\xC3\xB4leur h\xC3\xB4te USB), 00:14.0 #2 (Mellanox ConnectX-6)");
   // On one node, what the firmware gives none and what is on no PCI device are on it.
   one_node = true;
   for (const char* name : {"01:00.0", "Loopback Pseudo-Interface 1"}) {
@@ -221,8 +242,9 @@ STAND_IN(SetupDiGetClassDevsW) = [](const GUID*, PCWSTR, HWND, DWORD flags) -> H
 };
 STAND_IN(SetupDiDestroyDeviceInfoList) = [](HDEVINFO) -> BOOL { return TRUE; };
 STAND_IN(SetupDiEnumDeviceInfo) = [](HDEVINFO, DWORD index, PSP_DEVINFO_DATA info) -> BOOL {
-  if (index >= 3) SetLastError(ERROR_NO_MORE_ITEMS);
-  return index < 3 ? (info->DevInst = 10 + index, TRUE) : FALSE;
+  const DWORD count = std::size(kDevices);
+  if (index >= count) SetLastError(ERROR_NO_MORE_ITEMS);
+  return index < count ? (info->DevInst = 10 + index, TRUE) : FALSE;
 };
 STAND_IN(SetupDiGetDevicePropertyW) = PropertyStandIn;
 STAND_IN(SetupDiOpenDevRegKey) = [](HDEVINFO, PSP_DEVINFO_DATA info, DWORD, DWORD, DWORD,
