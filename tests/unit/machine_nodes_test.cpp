@@ -22,16 +22,17 @@ namespace fs = std::filesystem;
 // Nodes 0 (processors, memory, distances), 1 (no processors, no memory) and 2 (processors; no
 // memory or distance files), of which this job has a processor each of 0 and 2, and the memory
 // of 1 and 2; a network card on node 0 behind which its interface sits, an NVMe drive behind a
-// bridge on node 1, a display the firmware gives no node, an accelerator on a node the machine
-// does not have online, a USB controller with a drive, a GPU (NVIDIA's driver gives its device
-// file's number) on node 1, drives in PCI segments 9 and 10, and the loopback interface on no
-// bus.
+// bridge on node 1, a display the firmware gives no node, an accelerator (NVIDIA's GPU 0) on a
+// node the machine does not have online, a USB controller with a drive, GPU 3 on node 1, drives
+// in PCI segments 9 and 10, a CXL memory device, NVMe over Fabrics, and the loopback interface
+// on no bus.
 void WriteMachine(const fs::path& root) {
   const fs::path sys = root / "sys";
   WriteSysfsFile(root / "proc/self/status",
                  "Name:\tprobe\nCpus_allowed_list:\t1-2\nMems_allowed_list:\t1-2\n");
   WriteSysfsFile(root / "proc/driver/nvidia/gpus/0000:cd:00.0/information",
                  "Model: \t\t NVIDIA A100\nDevice Minor: \t 3\n");
+  WriteSysfsFile(root / "proc/driver/nvidia/gpus/0000:00:04.0/information", "Device Minor: 0\n");
   WriteNodes(sys / "devices/system/node", "0-2", nullptr,
              {{"0-1", "10 20 20", "2097152", "1048576"},
               {"", "20 10 20", "0", "0"},
@@ -211,7 +212,9 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"0:01:00.0", true, "1\n"},
       {"00000000:CD:00.0", true, "1\n"},
       {"/dev/nvidia3", true, "1\n"},
-      {"/dev/nvidia0", false, kUnknown},
+      {"/dev/nvidia0", false,
+       "/dev/nvidia0 (PCI 0000:00:04.0) has no NUMA node: the firmware gives it none"},
+      {"/dev/nvidia1", false, kUnknown},
       {"nvme0", true, "1\n"},
       {"nvme5", true, "1\n"},
       {"vg-root", true, "1\n"},
