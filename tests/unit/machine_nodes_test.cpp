@@ -101,11 +101,9 @@ void WriteMachine(const fs::path& root) {
   WriteSysfsFile(cxl / "decoder0.0/region0/target0", "decoder5.0\n");
   WriteSysfsFile(cxl / "decoder0.0/region0/dax_region0/dax0.0/target_node", "1\n");
   const fs::path fabrics = sys / "devices/virtual/nvme-fabrics/ctl/nvme5";
-  for (const auto& [file, text] : {std::pair{"transport", "rdma\n"},
-                                   {"address", "traddr=10.0.0.2,trsvcid=4420\n"},
-                                   {"numa_node", "1\n"}}) {
-    WriteSysfsFile(fabrics / file, text);
-  }
+  WriteSysfsFile(fabrics / "transport", "rdma\n");
+  WriteSysfsFile(fabrics / "address", "traddr=10.0.0.2,trsvcid=4420\n");
+  WriteSysfsFile(fabrics / "numa_node", "1\n");
   // The drive of the filesystem that holds "/" is the namespace's partition.
   struct stat top {};
   ASSERT_EQ(stat("/", &top), 0);
@@ -260,13 +258,8 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
     PlacementFailure failure;
     ASSERT_TRUE(FindNamedDeviceIn(scratch.path(), name, found, failure)) << name;
     std::string text;
-    EXPECT_TRUE(NodeOfText(name, found, text)) << name;
-    EXPECT_EQ(text, "0\n") << name;
+    EXPECT_TRUE(NodeOfText(name, found, text) && text == "0\n") << name << ": " << text;
   }
-  Machine machine;
-  PlacementFailure failure;
-  ASSERT_TRUE(LookAtMachineIn(scratch.path(), "", machine, failure));
-  EXPECT_EQ(MachineText(machine).find("no node"), std::string::npos) << MachineText(machine);
 }
 
 }  // namespace
