@@ -76,7 +76,25 @@ std::string ProcessorsText(std::vector<GROUP_AFFINITY> masks) {
 // through this call; older systems (and Wine) lack it, and there a node lies in one group.
 using ProcessorMasksCall = BOOL(WINAPI*)(USHORT, PGROUP_AFFINITY, USHORT, PUSHORT);
 
+// The processors of the one group this process may run in, where its affinity leaves some of
+// the machine's out (a job object's limit, start /affinity); false where it leaves none out.
+// A process of several groups has no affinity mask.
+bool ProcessShare(GROUP_AFFINITY& share) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  USHORT count = 1;
+  share = {};
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0 ||
+      !GetProcessGroupAffinity(GetCurrentProcess(), &count, &share.Group)) {
+    return false;
+  }
+  share.Mask = process;
+  return process != system || GetActiveProcessorGroupCount() > 1;
+}
+
 bool LookAtNodes(std::vector<MachineNode>& nodes, PlacementFailure& failure) {
+  GROUP_AFFINITY share;
+  const bool limited = ProcessShare(share);
   ULONG highest = 0;
   if (!GetNumaHighestNodeNumber(&highest)) return Fail("GetNumaHighestNodeNumber", failure);
   const auto masks_call = reinterpret_cast<ProcessorMasksCall>(reinterpret_cast<void*>(
@@ -106,6 +124,11 @@ bool LookAtNodes(std::vector<MachineNode>& nodes, PlacementFailure& failure) {
     MachineNode node;
     node.number = number;
     node.processors = ProcessorsText(masks);
+    if (limited) {
+      for (GROUP_AFFINITY& mask : masks) mask.Mask &= mask.Group == share.Group ? share.Mask : 0;
+      const std::string own = ProcessorsText(masks);
+      if (own != node.processors) node.job_processors = own.empty() ? "none" : own;
+    }
     ULONGLONG free_bytes = 0;
     node.free_told = GetNumaAvailableMemoryNodeEx(node_number, &free_bytes) != FALSE;
     node.free_bytes = node.free_told ? free_bytes : 0;

@@ -139,7 +139,8 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
   ASSERT_TRUE(LookAtMachine(machine, failure)) << failure.call << ": " << failure.reason;
   std::vector<std::string> seen;
   for (const MachineNode& node : machine.nodes) {
-    seen.push_back(std::to_string(node.number) + " [" + node.processors + "] " +
+    seen.push_back(std::to_string(node.number) + " [" + node.processors +
+                   (node.job_processors.empty() ? "" : " this job: " + node.job_processors) + "] " +
                    (node.free_told ? std::to_string(node.free_bytes >> 30) + " GiB free" : "?") +
                    (node.total_told || !node.distances.empty() ? " told more" : ""));
   }
@@ -153,8 +154,8 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
   }
   // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines split, each one device's
   EXPECT_EQ(seen, (std::vector<std::string>{
-                      "0 [0:0-63] 8 GiB free",
-                      "1 [1:0, 1:4-7] ?",  // node 2: a number no node has
+                      "0 [0:0-63 this job: none] 8 GiB free",
+                      "1 [1:0, 1:4-7 this job: 1:4-5] ?",  // node 2: a number no node has
                       "3 [] 16 GiB free",
                       "00:14.0 0c0300 8086:a36d node 0 Contr\xC3\xB4leur h\xC3\xB4te USB"
                       " [PhysicalDrive2]",
@@ -230,6 +231,13 @@ STAND_IN(GetNumaNodeProcessorMaskEx) = [](USHORT node, PGROUP_AFFINITY mask) -> 
   const GROUP_AFFINITY masks[] = {{~KAFFINITY{0}, 0, {}}, {0xF1, 1, {}}, {}, {0, 0, {}}};
   if (node == 2) SetLastError(ERROR_INVALID_PARAMETER);
   return node != 2 && node < 4 ? (*mask = masks[node], TRUE) : FALSE;
+};
+// The process may run on processors 4 and 5 of group 1.
+STAND_IN(GetProcessAffinityMask) = [](HANDLE, PDWORD_PTR process, PDWORD_PTR system) -> BOOL {
+  return *process = 0x30, *system = 0xF1, TRUE;
+};
+STAND_IN(GetProcessGroupAffinity) = [](HANDLE, PUSHORT count, PUSHORT groups) -> BOOL {
+  return *count = 1, *groups = 1, TRUE;
 };
 STAND_IN(GetNumaAvailableMemoryNodeEx) = [](USHORT node, PULONGLONG bytes) -> BOOL {
   *bytes = ULONGLONG{node == 0 ? 8u : 16u} << 30;
