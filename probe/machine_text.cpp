@@ -133,8 +133,8 @@ bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& 
            " here: not a PCI address, network adapter or physical drive this system knows";
 #else
     text = "no device " + name +
-           " here: not a PCI address, network interface, block, device-mapper, NVMe, DRM, RDMA "
-           "or NVIDIA device, or file on a drive, that this system knows";
+           " here: not a PCI address, network interface, block, device-mapper, NVMe, DAX, DRM, "
+           "RDMA or NVIDIA device, or file on a drive, that this system knows";
 #endif
   } else if (found.address.empty()) {
     text = name + " is on no PCI bus (a virtual device): it has no NUMA node";

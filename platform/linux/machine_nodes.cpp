@@ -213,21 +213,23 @@ std::string MappedDisk(const std::string& sys, const std::string& name) {
   return {};
 }
 
-// The nodes CXL memory devices feed, by the devices' PCI addresses: a region's DAX device says
-// which node its memory makes (target_node), the region's targets are the devices' decoders,
-// each in the endpoint port whose uport is the device.
-std::map<std::string, int> FedNodes(const std::string& sys) {
-  std::map<std::string, int> fed;
+// The nodes CXL memory devices feed and the DAX devices daxctl names them by, by the devices' PCI
+// addresses: a region's DAX device says which node its memory makes (target_node), the region's
+// targets are the devices' decoders, each in the endpoint port whose uport is the device.
+std::map<std::string, std::pair<int, std::string>> FedNodes(const std::string& sys) {
+  std::map<std::string, std::pair<int, std::string>> fed;
   const std::string cxl = sys + "/bus/cxl/devices/";
   for (const std::string& region : Entries(cxl)) {
     if (region.compare(0, 6, "region") != 0) continue;
     const std::string folder = cxl + region + "/";
     std::string node;
+    std::string name;
     for (const std::string& dax_region : Entries(folder)) {
       if (dax_region.compare(0, 10, "dax_region") != 0) continue;
       for (const std::string& dax : Entries(folder + dax_region)) {
-        if (node.empty() && dax.compare(0, 3, "dax") == 0) {
-          ReadFirstLine(folder + dax_region + "/" + dax + "/target_node", node);
+        if (node.empty() && dax.compare(0, 3, "dax") == 0 &&
+            ReadFirstLine(folder + dax_region + "/" + dax + "/target_node", node)) {
+          name = dax;
         }
       }
     }
@@ -239,7 +241,7 @@ std::map<std::string, int> FedNodes(const std::string& sys) {
       }
       std::vector<std::string> addresses;
       PciDevicesOf(cxl + decoder + "/../uport", addresses);
-      for (const std::string& address : addresses) fed[address] = std::atoi(node.c_str());
+      for (const std::string& address : addresses) fed[address] = {std::atoi(node.c_str()), name};
     }
   }
   return fed;
@@ -332,7 +334,7 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
   };
   std::sort(on_bus.begin(), on_bus.end(),
             [&](const std::string& a, const std::string& b) { return segment(a) < segment(b); });
-  const std::map<std::string, int> fed = FedNodes(sys);
+  const std::map<std::string, std::pair<int, std::string>> fed = FedNodes(sys);
   for (const std::string& address : on_bus) {
     if (!IsPciAddress(address)) continue;
     MachineDevice device;
@@ -342,8 +344,9 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
     device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
     const auto feeds = fed.find(address);
     const bool listed = feeds != fed.end() && std::find(online_nodes.begin(), online_nodes.end(),
-                                                        feeds->second) != online_nodes.end();
-    device.node = listed ? feeds->second : NodeOf(sys, address, online_nodes);
+                                                        feeds->second.first) != online_nodes.end();
+    device.node = listed ? feeds->second.first : NodeOf(sys, address, online_nodes);
+    if (feeds != fed.end()) device.names.push_back(feeds->second.second);
     by_address[address] = machine.devices.size();
     machine.devices.push_back(device);
   }
@@ -411,8 +414,8 @@ bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDe
            std::to_string(major(device)) + ":" + std::to_string(minor(device));
   } else {
     // A class lists its devices as links; its files (bonding_masters, version) are none.
-    for (const char* folder :
-         {"/class/net/", "/class/block/", "/class/nvme/", "/class/drm/", "/class/infiniband/"}) {
+    for (const char* folder : {"/class/net/", "/class/block/", "/class/nvme/", "/class/drm/",
+                               "/class/infiniband/", "/bus/dax/devices/"}) {
       path = sys + folder;
       path += name;
       if (!name.empty() && lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) break;
@@ -427,6 +430,15 @@ bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDe
   std::string list;
   NodesIn(sys).Online(list);
   const std::vector<unsigned long> online = NodeNumbers(list);
+  // A DAX device's memory is on the node it makes (daxctl's target_node), wherever it sits.
+  std::string made;
+  if (ReadFirstLine(path + "/target_node", made)) {
+    const long node = std::strtol(made.c_str(), nullptr, 10);
+    if (std::find(online.begin(), online.end(), node) != online.end()) {
+      found.node = static_cast<int>(node);
+    }
+    return true;
+  }
   // A virtual device is on the one node there is.
   if (addresses.empty() && online.size() == 1) found.node = static_cast<int>(online[0]);
   if (addresses.empty()) return true;

@@ -113,6 +113,7 @@ void WriteMachine(const fs::path& root) {
       {controller, space.parent_path() / "nvme0"},
       {controller, sys / "class/nvme/nvme0"},
       {cxl / "decoder0.0/region0", sys / "bus/cxl/devices/region0"},
+      {cxl / "decoder0.0/region0/dax_region0/dax0.0", sys / "bus/dax/devices/dax0.0"},
       {cxl / "port1/endpoint5/decoder5.0", sys / "bus/cxl/devices/decoder5.0"},
       {bus / "0000:00:06.0/mem0", cxl / "port1/endpoint5/uport"},
       {fabrics, sys / "class/nvme/nvme5"},
@@ -174,7 +175,7 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
       "node 1 memory: none\n"
       "node 1 memory tier: 22\n"
       "node 1 distances: 20 10 20\n"
-      "node 1 memory 0000:00:06.0: Intel Corporation, device 0d93\n"
+      "node 1 memory 0000:00:06.0: Intel Corporation, device 0d93 (dax0.0)\n"
       "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1, "
       "nvme0)\n"
       "node 1 accelerator 0000:cd:00.0: 10de:20b0\n"
@@ -196,8 +197,8 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
 
 TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
   const char* const kUnknown =
-      "no device {} here: not a PCI address, network interface, block, device-mapper, NVMe, DRM, "
-      "RDMA or NVIDIA device, or file on a drive, that this system knows";
+      "no device {} here: not a PCI address, network interface, block, device-mapper, NVMe, DAX, "
+      "DRM, RDMA or NVIDIA device, or file on a drive, that this system knows";
   const ScratchFolder scratch;
   WriteMachine(scratch.path());
   const struct {
@@ -215,6 +216,7 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"/dev/nvidia1", false, kUnknown},
       {"nvme0", true, "1\n"},
       {"nvme5", true, "1\n"},
+      {"dax0.0", true, "1\n"},
       {"vg-root", true, "1\n"},
       {"/dev/mapper/vg-root", true, "1\n"},
       {"/", true, "1\n"},
