@@ -16,15 +16,31 @@ bool MeminfoBytes(const std::string& meminfo, const char* key, std::uint64_t& by
   return true;
 }
 
-// The packages of the CPUs `cpus` ("0-3,8") under the CPU folder `cpu`, as a list.
+// The packages of the CPUs `cpus` ("0-3,8") under the CPU folder `cpu`, as a list. A package's
+// CPUs are read of once: a node may have a thousand.
 std::string PackagesOf(const std::string& cpu, const std::string& cpus) {
   std::vector<unsigned long> packages;
-  for (const unsigned long number : NumberList(cpus, 0xFFFFF)) {
+  std::vector<unsigned long> left = NumberList(cpus, 0xFFFFF);
+  while (!left.empty()) {
+    const unsigned long first = left.front();
+    const std::string topology = cpu + "/cpu" + std::to_string(first) + "/topology/";
     std::string package;
-    if (ReadFirstLine(cpu + "/cpu" + std::to_string(number) + "/topology/physical_package_id",
-                      package)) {
+    std::string siblings;
+    if (ReadFirstLine(topology + "physical_package_id", package)) {
       packages.push_back(std::strtoul(package.c_str(), nullptr, 10));
+      // Kernels before 5.5 call it core_siblings_list.
+      if (!ReadFirstLine(topology + "package_cpus_list", siblings)) {
+        ReadFirstLine(topology + "core_siblings_list", siblings);
+      }
     }
+    std::vector<unsigned long> same = NumberList(siblings, 0xFFFFF);
+    std::sort(same.begin(), same.end());
+    left.erase(std::remove_if(left.begin(), left.end(),
+                              [&](unsigned long number) {
+                                return number == first ||
+                                       std::binary_search(same.begin(), same.end(), number);
+                              }),
+               left.end());
   }
   std::sort(packages.begin(), packages.end());
   const unsigned long end = packages.empty() ? 0 : packages.back() + 1;

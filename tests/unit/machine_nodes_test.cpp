@@ -88,12 +88,14 @@ void WriteMachine(const fs::path& root) {
   const fs::path card = bus / "0000:00:03.0/virtio2/net/eth0";
   WriteSysfsFile(space / "nvme0n1p1/partition", "1\n");
   WriteSysfsFile(sys / "devices/virtual/block/dm-0/dm/name", "vg-root\n");
-  // Node 0's processors in package 0, node 2's in 1; node 1 of a slower tier, made by the CXL
-  // memory device: its region's DAX device makes node 1, its decoder's endpoint is the device.
+  // Node 0's processors in package 0, node 2's in 1 (which lists its CPUs, as kernels since 5.5
+  // do); node 1 of a slower tier, made by the CXL memory device: its region's DAX device makes
+  // node 1, its decoder's endpoint is the device.
   for (int cpu = 0; cpu < 4; ++cpu) {
-    WriteSysfsFile(
-        sys / "devices/system/cpu" / ("cpu" + std::to_string(cpu)) / "topology/physical_package_id",
-        cpu < 2 ? "0\n" : "1\n");
+    const fs::path topology =
+        sys / "devices/system/cpu" / ("cpu" + std::to_string(cpu)) / "topology";
+    WriteSysfsFile(topology / "physical_package_id", cpu < 2 ? "0\n" : "1\n");
+    if (cpu >= 2) WriteSysfsFile(topology / "package_cpus_list", "2-3\n");
   }
   WriteSysfsFile(sys / "devices/virtual/memory_tiering/memory_tier4/nodelist", "0,2\n");
   WriteSysfsFile(sys / "devices/virtual/memory_tiering/memory_tier22/nodelist", "1\n");
