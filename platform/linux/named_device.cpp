@@ -48,6 +48,40 @@ std::string MappedDisk(const std::string& sys, const std::string& name) {
   return {};
 }
 
+// The disk `source` names ("/dev/nvme0n1p3", "/dev/mapper/vg-root") under `sys`; empty for a
+// source that is none (tmpfs, overlay, a ZFS dataset).
+std::string SourceDisk(const std::string& sys, const std::string& source) {
+  const std::string kMapper = "/dev/mapper/";
+  if (source.compare(0, kMapper.size(), kMapper) == 0) {
+    return MappedDisk(sys, source.substr(kMapper.size()));
+  }
+  return source.compare(0, 5, "/dev/") == 0 ? sys + "/class/block/" + source.substr(5) : "";
+}
+
+// The disk of the filesystem numbered `device` where that number is none of a disk's (btrfs's
+// subvolumes, numbered by the kernel as it mounts them): the source its mount gives in
+// mountinfo ("36 35 0:32 / /home rw shared:1 - btrfs /dev/nvme0n1p3 rw"); empty where none.
+std::string MountedDisk(const std::string& sys, const std::string& proc, dev_t device) {
+  std::string mounts;
+  ReadWholeFile(proc + "/self/mountinfo", mounts);
+  const std::string numbers =
+      " " + std::to_string(major(device)) + ":" + std::to_string(minor(device)) + " ";
+  for (std::size_t line = 0; line < mounts.size();) {
+    const std::size_t end = std::min(mounts.find('\n', line), mounts.size());
+    const std::string text = mounts.substr(line, end - line);
+    line = end + 1;
+    const std::size_t third = text.find(' ', text.find(' ') + 1);
+    const std::size_t fields = text.find(" - ");
+    if (third != std::string::npos && text.compare(third, numbers.size(), numbers) == 0 &&
+        fields != std::string::npos) {
+      const std::size_t source = text.find(' ', fields + 3) + 1;  // past the filesystem's type
+      return source == 0 ? ""
+                         : SourceDisk(sys, text.substr(source, text.find(' ', source) - source));
+    }
+  }
+  return {};
+}
+
 }  // namespace
 
 bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDevice& found,
@@ -62,7 +96,7 @@ bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDe
   if (!address.empty() || !gpu.empty()) {
     path = sys + "/bus/pci/devices/" + (gpu.empty() ? address : gpu);
   } else if (name.compare(0, kMapper.size(), kMapper) == 0) {
-    path = MappedDisk(sys, name.substr(kMapper.size()));
+    path = SourceDisk(sys, name);
   } else if (name.find('/') != std::string::npos || name == "." || name == "..") {
     // A device file, by the numbers sysfs lists devices under: any link to it will do
     // (/dev/disk/by-id/...). Any other file, a mount point, by the drive of its filesystem.
@@ -75,6 +109,8 @@ bool FindNamedDeviceIn(const std::string& root, const std::string& name, NamedDe
     const dev_t device = special ? status.st_rdev : status.st_dev;
     path = sys + (S_ISCHR(status.st_mode) ? "/dev/char/" : "/dev/block/") +
            std::to_string(major(device)) + ":" + std::to_string(minor(device));
+    if (!special && lstat(path.c_str(), &status) != 0)
+      path = MountedDisk(sys, root + "/proc", device);
   } else {
     // A class lists its devices as links; its files (bonding_masters, version) are none.
     for (const char* folder : {"/class/net/", "/class/block/", "/class/nvme/", "/class/drm/",

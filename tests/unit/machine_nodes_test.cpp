@@ -106,11 +106,17 @@ void WriteMachine(const fs::path& root) {
   WriteSysfsFile(fabrics / "transport", "rdma\n");
   WriteSysfsFile(fabrics / "address", "traddr=10.0.0.2,trsvcid=4420\n");
   WriteSysfsFile(fabrics / "numa_node", "1\n");
-  // The drive of the filesystem that holds "/" is the namespace's partition.
+  // The drive of the filesystem that holds "/" is the namespace's partition; /proc's, numbered
+  // as btrfs numbers its subvolumes, the one its mount names.
   struct stat top {};
-  ASSERT_EQ(stat("/", &top), 0);
+  struct stat proc {};
+  ASSERT_TRUE(stat("/", &top) == 0 && stat("/proc", &proc) == 0);
   const std::string drive =
       std::to_string(major(top.st_dev)) + ":" + std::to_string(minor(top.st_dev));
+  WriteSysfsFile(root / "proc/self/mountinfo", "21 1 8:1 / /boot rw - ext4 /dev/sda1 rw\n22 1 " +
+                                                   std::to_string(major(proc.st_dev)) + ":" +
+                                                   std::to_string(minor(proc.st_dev)) +
+                                                   " / /proc rw - btrfs /dev/nvme0n1p1 rw\n");
   const std::pair<fs::path, fs::path> links[] = {
       {controller, space.parent_path() / "nvme0"},
       {controller, sys / "class/nvme/nvme0"},
@@ -244,7 +250,8 @@ TEST(MachineNodes, NamesTheNodeOfADeviceByEveryNameAUserHas) {
       {"0000:09:00.0", false, kUnknown},
       {"10000:01:00.0", false, kUnknown},
       {"../block/nvme0n1", false, kUnknown},
-      {"/proc/self", false, kUnknown},  // a filesystem of no drive
+      {"/proc/self", true, "1\n"},
+      {"/sys", false, kUnknown},  // a filesystem of no drive
   };
   for (const auto& c : cases) {
     NamedDevice found;
