@@ -205,11 +205,14 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
           (ReadFirstLine(folder + name + "/hidden", hidden) && hidden == "1")) {
         continue;
       }
+      // A device-mapper disk by the name LVM or LUKS gave it, as lsblk shows it: "vg-root".
+      std::string known;
+      if (!ReadFirstLine(folder + name + "/dm/name", known) || known.empty()) known = name;
       std::vector<std::string> addresses;
       PciDevicesOf(folder + name, addresses);
       for (const std::string& address : addresses) {
         const auto device = by_address.find(address);
-        if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
+        if (device != by_address.end()) machine.devices[device->second].names.push_back(known);
       }
     }
   }

@@ -142,6 +142,7 @@ void WriteMachine(const fs::path& root) {
       {sys / "devices/virtual/net/bond0", sys / "class/net/bond0"},
       {space / "nvme0n1p1", sys / "devices/virtual/block/dm-0/slaves/nvme0n1p1"},
       {sys / "devices/virtual/block/dm-0", sys / "class/block/dm-0"},
+      {sys / "devices/virtual/block/dm-0", sys / "block/dm-0"},
       {card, space3.parent_path() / "nvme1"},
       {space, sys / "devices/virtual/block/md0/slaves/nvme0n1"},
       {space3, sys / "devices/virtual/block/md0/slaves/nvme2n1"},
@@ -184,8 +185,8 @@ TEST(MachineNodes, ReadsNodesAndDevicesAsSysfsDescribesThem) {
       "node 1 memory tier: 22\n"
       "node 1 distances: 20 10 20\n"
       "node 1 memory 0000:00:06.0: Intel Corporation, device 0d93 (dax0.0)\n"
-      "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, md0, nvme0n1, nvme1n1, "
-      "nvme0)\n"
+      "node 1 storage 0000:01:00.0: Red Hat, Inc., device 0010 (bond0, vg-root, md0, nvme0n1, "
+      "nvme1n1, nvme0)\n"
       "node 1 accelerator 0000:cd:00.0: 10de:20b0\n"
       "node 1 storage rdma traddr=10.0.0.2,trsvcid=4420: NVMe over Fabrics (nvme5n1, nvme5)\n"
       "node 2 processors: 2-3 (this job: 2)\n"
