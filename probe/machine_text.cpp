@@ -14,8 +14,10 @@ const char* DeviceKind(const MachineDevice& device) {
   const std::uint32_t base = device.class_code >> 16;
   const std::uint32_t sub = (device.class_code >> 8) & 0xFF;
   if (base == 0x01) return "storage";
+  if (base == 0x05 && sub == 0x02) return "memory";  // CXL's
   if (base == 0x02) return sub == 0x07 ? "infiniband" : "network";
-  if (base == 0x03) return "display";
+  // A 3D controller (a data-centre GPU) drives no display: lspci's name for it, not a card's.
+  if (base == 0x03) return sub == 0x02 ? "accelerator" : "display";
   if (base == 0x12 || (base == 0x0B && sub == 0x40)) return "accelerator";
   if (device.names.empty()) return nullptr;
   return base == 0x0C && sub == 0x03 ? "usb" : "device";
@@ -26,7 +28,8 @@ std::string MemoryText(const MachineNode& node) {
   std::string text = node.total_told ? BytesText(node.total_bytes, true) : "";
   if (node.free_told)
     text += (text.empty() ? "" : ", ") + BytesText(node.free_bytes, true) + " free";
-  return text.empty() ? "not given by the system" : text;
+  if (text.empty()) text = "not given by the system";
+  return node.job_memory ? text : text + " (not this job's)";
 }
 
 std::string DistancesText(const MachineNode& node) {
@@ -89,8 +92,13 @@ std::string MachineText(const Machine& machine) {
   };
   for (const MachineNode& node : machine.nodes) {
     const std::string prefix = "node " + std::to_string(node.number) + " ";
-    text += prefix + "processors: " + (node.processors.empty() ? "none" : node.processors) + "\n";
+    text += prefix + "processors: " + (node.processors.empty() ? "none" : node.processors) +
+            (node.job_processors.empty() ? "" : " (this job: " + node.job_processors + ")") + "\n";
+    if (!node.packages.empty()) text += prefix + "packages: " + node.packages + "\n";
     text += prefix + "memory: " + MemoryText(node) + "\n";
+    if (node.memory_tier >= 0) {
+      text += prefix + "memory tier: " + std::to_string(node.memory_tier) + "\n";
+    }
     text += prefix + "distances: " + DistancesText(node) + "\n";
     block(static_cast<int>(node.number), prefix);
   }
@@ -104,6 +112,11 @@ std::string MachineText(const Machine& machine) {
 }
 
 bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& text) {
+  if (!found.several.empty()) {
+    text = name + " is the bus address of several devices, in PCI segments of their own: " +
+           found.several + " (name one by its segment, where given, or by another of its names)";
+    return false;
+  }
   if (found.on_several_nodes) {
     text = name +
            " is reached through several PCI devices, not all of one node (--nodes lists it "
@@ -120,8 +133,8 @@ bool NodeOfText(const std::string& name, const NamedDevice& found, std::string& 
            " here: not a PCI address, network adapter or physical drive this system knows";
 #else
     text = "no device " + name +
-           " here: not a PCI address, network interface, block device, DRM device or RDMA "
-           "device this system knows";
+           " here: not a PCI address, network interface, block, device-mapper, NVMe, DAX, DRM, "
+           "RDMA or NVIDIA device, or file on a drive, that this system knows";
 #endif
   } else if (found.address.empty()) {
     text = name + " is on no PCI bus (a virtual device): it has no NUMA node";

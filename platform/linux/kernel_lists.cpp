@@ -35,6 +35,13 @@ bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& n
   return true;
 }
 
+std::string StatusValue(const std::string& status, const std::string& key) {
+  const std::size_t at = status.find("\n" + key + ":\t");
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + key.size() + 3;
+  return status.substr(from, status.find('\n', from) - from);
+}
+
 bool ReadStatFields(int folder, const std::string& name, std::vector<std::string>& fields) {
   fields.clear();
   std::string stat;

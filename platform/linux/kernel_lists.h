@@ -45,6 +45,10 @@ bool ReadFirstLine(const std::string& path, std::string& line);
 // order, less those that begin with a dot. False, errno set, if it cannot be read.
 bool ReadFolder(int folder, const std::string& name, std::vector<std::string>& names);
 
+// The value of `key` in a status file ("Cpus_allowed_list"), past its first line; empty where
+// it is not there.
+std::string StatusValue(const std::string& status, const std::string& key);
+
 // A process's or thread's stat file (`name` under `folder`, as ReadWholeFile takes them), past
 // its name, which may hold any byte: `fields` from proc(5)'s third, the state, on; none where it
 // shows no name. False, errno set, if it cannot be read.

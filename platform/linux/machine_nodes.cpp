@@ -3,8 +3,6 @@
 // it sits on through the path its link resolves to.
 #include "platform/machine_nodes.h"
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,120 +11,74 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <tuple>
 #include <utility>
 
 #include "platform/linux/kernel_lists.h"
 #include "platform/linux/node_facts.h"
+#include "platform/linux/sysfs_devices.h"
 #include "platform/linux/sysfs_machine.h"
 
 namespace {
 
-bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+constexpr unsigned long kMostCpu = 0xFFFFF;
 
-// "0000:3b:00.0" as sysfs writes a PCI address: a segment of 4 or more hex digits, bus, device
-// and function.
-bool IsPciAddress(const std::string& text) {
-  const std::size_t colon = text.find(':');
-  if (colon == std::string::npos || colon < 4 || text.size() != colon + 8) return false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t after = i - colon;  // wraps within the segment, which has no separator
-    const char separator = after == 0 || after == 3 ? ':' : after == 6 ? '.' : '\0';
-    if (separator != '\0' ? text[i] != separator : !IsHex(text[i])) return false;
-  }
-  return text.back() <= '7';  // a function is 0 to 7
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-// The entries of a folder, in the order people count: "eth2" before "eth10".
-std::vector<std::string> Entries(const std::string& folder) {
-  std::vector<std::string> names;
-  ReadFolder(AT_FDCWD, folder, names);
-  // By the letters before the first digit, then the number they begin, then whole.
-  const auto key = [](const std::string& name) {
-    const std::size_t digits = std::min(name.find_first_of("0123456789"), name.size());
-    return std::make_tuple(name.substr(0, digits), std::strtoul(name.c_str() + digits, nullptr, 10),
-                           name);
-  };
-  std::sort(names.begin(), names.end(),
-            [&](const std::string& a, const std::string& b) { return key(a) < key(b); });
-  return names;
-}
-
-// The PCI devices a sysfs device lies under: the last component of its path that is a PCI
-// address, as devices behind bridges lie below them. A device made of others lies under those:
-// an NVMe namespace reached by multipath (under a virtual subsystem; its paths under the
-// controllers), a device-mapper or RAID disk (its slaves), a VLAN or a bond (its lower
-// devices). None for a device on no PCI bus.
-void PciDevicesOf(const std::string& path, std::vector<std::string>& addresses, int depth = 0) {
-  char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) return;
-  std::string real = resolved;
-  std::free(resolved);
-  std::string address;
-  for (std::size_t start = 0; start < real.size();) {
-    const std::size_t end = std::min(real.find('/', start), real.size());
-    const std::string component = real.substr(start, end - start);
-    if (IsPciAddress(component)) address = component;
-    start = end + 1;
-  }
-  if (!address.empty()) {
-    if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) {
-      addresses.push_back(address);
+// What of each node this process may use, where it may not use all: its affinity and its
+// cpuset's memory nodes (a batch job's or a container's share), from its status file.
+void MarkJobShare(const std::string& status, std::vector<MachineNode>& nodes) {
+  const std::string cpus = StatusValue(status, "Cpus_allowed_list");
+  const std::string mems = StatusValue(status, "Mems_allowed_list");
+  std::vector<unsigned long> allowed = NumberList(cpus, kMostCpu);
+  std::sort(allowed.begin(), allowed.end());
+  const std::vector<unsigned long> memory = NodeNumbers(mems);
+  for (MachineNode& node : nodes) {
+    std::vector<unsigned long> share;
+    const std::vector<unsigned long> own = NumberList(node.processors, kMostCpu);
+    for (const unsigned long cpu : own) {
+      if (std::binary_search(allowed.begin(), allowed.end(), cpu)) share.push_back(cpu);
     }
-    return;
-  }
-  // Stacks are a few deep (LUKS on LVM thin on RAID: six); this only ends a loop of links.
-  if (depth == 16) return;
-  const std::size_t found = addresses.size();
-  // A partition's paths are its disk's.
-  if (access((real + "/partition").c_str(), F_OK) == 0) real.resize(real.rfind('/'));
-  for (const char* parts : {"/multipath/", "/slaves/"}) {
-    const std::string folder = real + parts;
-    for (const std::string& part : Entries(folder)) {
-      PciDevicesOf(folder + part, addresses, depth + 1);
+    if (!cpus.empty() && share.size() != own.size()) {
+      node.job_processors = share.empty() ? "none" : ListText(share.back() + 1, [&](auto cpu) {
+        return std::binary_search(share.begin(), share.end(), cpu);
+      });
     }
+    node.job_memory =
+        mems.empty() || std::find(memory.begin(), memory.end(), node.number) != memory.end();
   }
-  real += '/';
-  for (const std::string& entry : Entries(real)) {
-    if (entry.compare(0, 6, "lower_") == 0) PciDevicesOf(real + entry, addresses, depth + 1);
-  }
-  // Kernels before multipath/ show a namespace's paths only as its subsystem's links to the
-  // controllers ("nvme0").
-  const std::size_t subsystem = real.find("/nvme-subsystem/");
-  if (addresses.size() == found && subsystem != std::string::npos) {
-    const std::string folder = real.substr(0, real.find('/', subsystem + 16) + 1);
-    for (const std::string& entry : Entries(folder)) {
-      struct stat status {};
-      if (entry.compare(0, 4, "nvme") == 0 && lstat((folder + entry).c_str(), &status) == 0 &&
-          S_ISLNK(status.st_mode)) {
-        PciDevicesOf(folder + entry, addresses, depth + 1);
+}
+
+// The nodes CXL memory devices feed and the DAX devices daxctl names them by, by the devices' PCI
+// addresses: a region's DAX device says which node its memory makes (target_node), the region's
+// targets are the devices' decoders, each in the endpoint port whose uport is the device.
+std::map<std::string, std::pair<int, std::string>> FedNodes(const std::string& sys) {
+  std::map<std::string, std::pair<int, std::string>> fed;
+  const std::string cxl = sys + "/bus/cxl/devices/";
+  for (const std::string& region : Entries(cxl)) {
+    if (region.compare(0, 6, "region") != 0) continue;
+    const std::string folder = cxl + region + "/";
+    std::string node;
+    std::string name;
+    for (const std::string& dax_region : Entries(folder)) {
+      if (dax_region.compare(0, 10, "dax_region") != 0) continue;
+      for (const std::string& dax : Entries(folder + dax_region)) {
+        if (node.empty() && dax.compare(0, 3, "dax") == 0 &&
+            ReadFirstLine(folder + dax_region + "/" + dax + "/target_node", node)) {
+          name = dax;
+        }
       }
     }
+    for (const std::string& target : Entries(folder)) {
+      std::string decoder;
+      if (node.empty() || target.compare(0, 6, "target") != 0 ||
+          !ReadFirstLine(folder + target, decoder) || decoder.empty()) {
+        continue;
+      }
+      std::vector<std::string> addresses;
+      PciDevicesOf(cxl + decoder + "/../uport", addresses);
+      for (const std::string& address : addresses) fed[address] = {std::atoi(node.c_str()), name};
+    }
   }
+  return fed;
 }
-
-// The node sysfs gives a device, where it is one of the machine's `online` nodes; else -1, as
-// where it gives none.
-int NodeOf(const std::string& sys, const std::string& address,
-           const std::vector<unsigned long>& online) {
-  std::string text;
-  if (!ReadFirstLine(sys + "/bus/pci/devices/" + address + "/numa_node", text)) return -1;
-  char* end = nullptr;
-  const long node = std::strtol(text.c_str(), &end, 10);
-  const bool listed = end != text.c_str() && node >= 0 &&
-                      std::find(online.begin(), online.end(), node) != online.end();
-  return listed ? static_cast<int>(node) : -1;
-}
-
-// The facts of the machine's nodes under `sys`.
-NodeFacts NodesIn(const std::string& sys) { return {sys + "/devices/system/node"}; }
 
 unsigned long HexOf(const std::string& sys, const std::string& address, const char* file) {
   std::string text;
@@ -142,7 +94,9 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
   if (file == nullptr) return;
   std::map<unsigned long, std::string> vendors;
   std::map<std::pair<unsigned long, unsigned long>, std::string> names;
-  for (const MachineDevice& device : devices) vendors[device.vendor];
+  for (const MachineDevice& device : devices) {
+    if (IsPciAddress(device.address)) vendors[device.vendor];
+  }
   unsigned long vendor = 0;
   bool wanted = false;
   char* line = nullptr;
@@ -165,6 +119,7 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
   std::free(line);
   static_cast<void>(std::fclose(file));  // read only: nothing to lose
   for (MachineDevice& device : devices) {
+    if (!IsPciAddress(device.address)) continue;
     const std::string& vendor_name = vendors[device.vendor];
     const auto named = names.find({device.vendor, device.device});
     if (named != names.end()) {
@@ -180,14 +135,15 @@ void NameFromPciIds(const std::string& pci_ids, std::vector<MachineDevice>& devi
 // The class folders whose names users know a device by; DRM's connectors ("card0-HDMI-A-1")
 // are parts of a card, not names for it, and a hidden disk (a path of an NVMe namespace) has no
 // device file.
-constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/drm/",
+constexpr const char* kNamingClasses[] = {"/class/net/", "/block/", "/class/nvme/", "/class/drm/",
                                           "/class/infiniband/"};
 
 }  // namespace
 
-bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine& machine,
+bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machine& machine,
                      PlacementFailure& failure) {
   machine = {};
+  const std::string sys = root + "/sys";
   const NodeFacts nodes = NodesIn(sys);
   std::string online;
   if (!nodes.Online(online)) {
@@ -198,16 +154,47 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
   }
   const std::vector<unsigned long> online_nodes = NodeNumbers(online);
   for (const unsigned long number : online_nodes) machine.nodes.push_back(nodes.Node(number));
+  std::string status;
+  if (ReadWholeFile(root + "/proc/self/status", status)) MarkJobShare(status, machine.nodes);
   std::map<std::string, std::size_t> by_address;
-  for (const std::string& address : Entries(sys + "/bus/pci/devices")) {
+  std::vector<std::string> on_bus = Entries(sys + "/bus/pci/devices");
+  // In bus order: segments by their number ("0009" before "000a"), each as sysfs writes them.
+  const auto segment = [](const std::string& address) {
+    return std::make_pair(std::strtoul(address.c_str(), nullptr, 16), address);
+  };
+  std::sort(on_bus.begin(), on_bus.end(),
+            [&](const std::string& a, const std::string& b) { return segment(a) < segment(b); });
+  const std::map<std::string, std::pair<int, std::string>> fed = FedNodes(sys);
+  for (const std::string& address : on_bus) {
     if (!IsPciAddress(address)) continue;
     MachineDevice device;
     device.address = address;
     device.class_code = static_cast<std::uint32_t>(HexOf(sys, address, "class"));
     device.vendor = static_cast<std::uint16_t>(HexOf(sys, address, "vendor"));
     device.device = static_cast<std::uint16_t>(HexOf(sys, address, "device"));
-    device.node = NodeOf(sys, address, online_nodes);
+    const auto feeds = fed.find(address);
+    const bool listed = feeds != fed.end() && std::find(online_nodes.begin(), online_nodes.end(),
+                                                        feeds->second.first) != online_nodes.end();
+    device.node = listed ? feeds->second.first : NodeOf(sys, address, online_nodes);
+    if (feeds != fed.end()) device.names.push_back(feeds->second.second);
     by_address[address] = machine.devices.size();
+    machine.devices.push_back(device);
+  }
+  // Controllers of NVMe over Fabrics, by their transport and their target's address.
+  for (const std::string& name : Entries(sys + "/class/nvme")) {
+    std::vector<std::string> controller;
+    PciDevicesOf(sys + "/class/nvme/" + name, controller);
+    if (controller.size() != 1 || controller[0][0] != '/') continue;
+    MachineDevice device;
+    std::string transport;
+    std::string target;
+    ReadFirstLine(controller[0] + "/transport", transport);
+    ReadFirstLine(controller[0] + "/address", target);
+    device.address = transport + " " + target;
+    device.class_code = 0x010802;  // an NVMe controller's, as a drive's on the bus would be
+    device.name = "NVMe over Fabrics";
+    device.node = NodeOf(sys, controller[0], online_nodes);
+    by_address[controller[0]] = machine.devices.size();
     machine.devices.push_back(device);
   }
   for (const char* naming : kNamingClasses) {
@@ -218,60 +205,18 @@ bool LookAtMachineIn(const std::string& sys, const std::string& pci_ids, Machine
           (ReadFirstLine(folder + name + "/hidden", hidden) && hidden == "1")) {
         continue;
       }
+      // A device-mapper disk by the name LVM or LUKS gave it, as lsblk shows it: "vg-root".
+      std::string known;
+      if (!ReadFirstLine(folder + name + "/dm/name", known) || known.empty()) known = name;
       std::vector<std::string> addresses;
       PciDevicesOf(folder + name, addresses);
       for (const std::string& address : addresses) {
         const auto device = by_address.find(address);
-        if (device != by_address.end()) machine.devices[device->second].names.push_back(name);
+        if (device != by_address.end()) machine.devices[device->second].names.push_back(known);
       }
     }
   }
   NameFromPciIds(pci_ids, machine.devices);
-  return true;
-}
-
-bool FindNamedDeviceIn(const std::string& sys, const std::string& name, NamedDevice& found,
-                       PlacementFailure& failure) {
-  found = {};
-  std::string path;
-  const std::string address = Lower(name.size() == 7 ? "0000:" + name : name);
-  struct stat status {};
-  if (IsPciAddress(address)) {
-    path = sys + "/bus/pci/devices/" + address;
-  } else if (name.find('/') != std::string::npos || name == "." || name == "..") {
-    // A device file, by the numbers sysfs lists devices under: any link to it will do
-    // (/dev/disk/by-id/...).
-    if (stat(name.c_str(), &status) != 0) {
-      if (errno == ENOENT || errno == ENOTDIR) return true;
-      failure = {"stat " + name, std::strerror(errno)};
-      return false;
-    }
-    if (!S_ISBLK(status.st_mode) && !S_ISCHR(status.st_mode)) return true;
-    path = sys + (S_ISBLK(status.st_mode) ? "/dev/block/" : "/dev/char/") +
-           std::to_string(major(status.st_rdev)) + ":" + std::to_string(minor(status.st_rdev));
-  } else {
-    // A class lists its devices as links; its files (bonding_masters, version) are none.
-    for (const char* folder :
-         {"/class/net/", "/class/block/", "/class/drm/", "/class/infiniband/"}) {
-      path = sys + folder;
-      path += name;
-      if (!name.empty() && lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) break;
-      path.clear();
-    }
-  }
-  if (path.empty() || lstat(path.c_str(), &status) != 0) return true;
-  found.known = true;
-  std::vector<std::string> addresses;
-  PciDevicesOf(path, addresses);
-  if (addresses.empty()) return true;
-  std::string list;
-  NodesIn(sys).Online(list);
-  const std::vector<unsigned long> online = NodeNumbers(list);
-  found.address = addresses[0];
-  found.node = NodeOf(sys, found.address, online);
-  for (const std::string& other : addresses) {
-    if (NodeOf(sys, other, online) != found.node) found.on_several_nodes = true;
-  }
   return true;
 }
 
@@ -283,9 +228,5 @@ bool LookAtMachine(Machine& machine, PlacementFailure& failure) {
       break;
     }
   }
-  return LookAtMachineIn("/sys", pci_ids, machine, failure);
-}
-
-bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailure& failure) {
-  return FindNamedDeviceIn("/sys", name, found, failure);
+  return LookAtMachineIn("", pci_ids, machine, failure);
 }

@@ -22,7 +22,8 @@ struct NodeFacts {
   // The distances from `node` to each online node in turn; empty where the kernel does not say.
   std::vector<unsigned long> Distances(unsigned long node) const;
 
-  // All that is told of `node`: its CPUs, memory and distances.
+  // All that is told of `node`: its CPUs and their packages, its memory and its memory's tier,
+  // its distances.
   MachineNode Node(unsigned long node) const;
 
   static std::string Of(unsigned long node, const char* file) {

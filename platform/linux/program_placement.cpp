@@ -36,14 +36,6 @@ bool Ended(unsigned long pid, const std::string& call, PlacementFailure& failure
   return false;
 }
 
-// The value of `key` in a status file ("Cpus_allowed_list"); empty where it is not there.
-std::string StatusValue(const std::string& status, const std::string& key) {
-  const std::size_t at = status.find("\n" + key + ":\t");
-  if (at == std::string::npos) return {};
-  const std::size_t from = at + key.size() + 3;
-  return status.substr(from, status.find('\n', from) - from);
-}
-
 // The first of a status line's real, effective and saved ids ("1000\t0\t0\t0", tabs between)
 // that is not `own`, the effective first: what a set-user-ID program takes from its file. Empty
 // where all three are `own`, as the kernel wants of a user who looks.

@@ -19,7 +19,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cwchar>
+#include <map>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -73,7 +76,25 @@ std::string ProcessorsText(std::vector<GROUP_AFFINITY> masks) {
 // through this call; older systems (and Wine) lack it, and there a node lies in one group.
 using ProcessorMasksCall = BOOL(WINAPI*)(USHORT, PGROUP_AFFINITY, USHORT, PUSHORT);
 
+// The processors of the one group this process may run in, where its affinity leaves some of
+// the machine's out (a job object's limit, start /affinity); false where it leaves none out.
+// A process of several groups has no affinity mask.
+bool ProcessShare(GROUP_AFFINITY& share) {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  USHORT count = 1;
+  share = {};
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system) || process == 0 ||
+      !GetProcessGroupAffinity(GetCurrentProcess(), &count, &share.Group)) {
+    return false;
+  }
+  share.Mask = process;
+  return process != system || GetActiveProcessorGroupCount() > 1;
+}
+
 bool LookAtNodes(std::vector<MachineNode>& nodes, PlacementFailure& failure) {
+  GROUP_AFFINITY share;
+  const bool limited = ProcessShare(share);
   ULONG highest = 0;
   if (!GetNumaHighestNodeNumber(&highest)) return Fail("GetNumaHighestNodeNumber", failure);
   const auto masks_call = reinterpret_cast<ProcessorMasksCall>(reinterpret_cast<void*>(
@@ -103,6 +124,11 @@ bool LookAtNodes(std::vector<MachineNode>& nodes, PlacementFailure& failure) {
     MachineNode node;
     node.number = number;
     node.processors = ProcessorsText(masks);
+    if (limited) {
+      for (GROUP_AFFINITY& mask : masks) mask.Mask &= mask.Group == share.Group ? share.Mask : 0;
+      const std::string own = ProcessorsText(masks);
+      if (own != node.processors) node.job_processors = own.empty() ? "none" : own;
+    }
     ULONGLONG free_bytes = 0;
     node.free_told = GetNumaAvailableMemoryNodeEx(node_number, &free_bytes) != FALSE;
     node.free_bytes = node.free_told ? free_bytes : 0;
@@ -195,7 +221,24 @@ struct PciDevice {
   MachineDevice device;
   std::wstring instance;
   std::string adapter;
+  long segment = -1;  // -1: not given
 };
+
+// The PCI segment the first location path gives, "PCIROOT(9)#PCI(0000)" 9; -1 where it gives
+// none.
+long Segment(const std::wstring& paths) {
+  const std::wstring kRoot = L"PCIROOT(";
+  if (paths.compare(0, kRoot.size(), kRoot) != 0) return -1;
+  wchar_t* end = nullptr;
+  const unsigned long segment = std::wcstoul(paths.c_str() + kRoot.size(), &end, 16);
+  return *end == L')' && segment <= 0xFFFF ? static_cast<long>(segment) : -1;
+}
+
+// "3b:00.0" from an address as named here: "0009:3b:00.0", "3b:00.0 #2".
+std::string BusPart(const std::string& address) {
+  const std::string bus = address.substr(0, address.find(' '));
+  return bus.size() > 7 ? bus.substr(bus.size() - 7) : bus;
+}
 
 bool LookAtPci(std::vector<PciDevice>& found, PlacementFailure& failure) {
   const DeviceList list{
@@ -223,6 +266,7 @@ bool LookAtPci(std::vector<PciDevice>& found, PlacementFailure& failure) {
     std::wstring name = TextProperty(list.set, info, DEVPKEY_Device_FriendlyName);
     if (name.empty()) name = TextProperty(list.set, info, DEVPKEY_Device_DeviceDesc);
     device.name = Utf8(name.c_str());
+    pci.segment = Segment(TextProperty(list.set, info, DEVPKEY_Device_LocationPaths));
     pci.instance = DeviceId(info.DevInst);
     pci.adapter = AdapterGuid(list.set, info);
     found.push_back(pci);
@@ -324,23 +368,75 @@ bool Look(bool nodes, Machine& machine, std::vector<std::string>& elsewhere,
     });
     (on != pci.end() ? on->device.names : elsewhere).push_back(name);
   }
-  std::stable_sort(pci.begin(), pci.end(), [](const PciDevice& a, const PciDevice& b) {
-    return a.device.address < b.device.address;
-  });
-  for (PciDevice& device : pci) machine.devices.push_back(std::move(device.device));
+  // Windows names no segment: devices that share a bus address (in segments of their own, as
+  // Hyper-V's passthrough makes them) are named with the segments their location paths give, or,
+  // where those do not tell them apart, by their places among them.
+  std::map<std::string, std::vector<PciDevice*>> sharing;
+  for (PciDevice& device : pci) sharing[device.device.address].push_back(&device);
+  for (auto& [address, devices] : sharing) {
+    std::set<long> segments;
+    for (const PciDevice* device : devices) segments.insert(device->segment);
+    const bool told = segments.size() == devices.size() && *segments.begin() >= 0;
+    for (std::size_t i = 0; i < devices.size() && devices.size() > 1 && !address.empty(); ++i) {
+      char text[32];
+      static_cast<void>(
+          told ? std::snprintf(text, sizeof text, "%04lx:%s", devices[i]->segment, address.c_str())
+               : std::snprintf(text, sizeof text, "%s #%zu", address.c_str(), i + 1));
+      if (told || i > 0) devices[i]->device.address = text;
+    }
+  }
+  // In bus order, segments by their number.
+  const auto place = [](const PciDevice& device) {
+    const std::string& address = device.device.address;
+    const unsigned long segment =
+        address.size() > 7 && address[4] == ':' ? std::strtoul(address.c_str(), nullptr, 16) : 0;
+    return std::make_tuple(segment, BusPart(address), address);
+  };
+  std::stable_sort(pci.begin(), pci.end(),
+                   [&](const PciDevice& a, const PciDevice& b) { return place(a) < place(b); });
+  // The firmware of most virtual machines and laptops gives no node: where there is one, that
+  // node is every device's.
+  ULONG highest = 0;
+  const bool one_node = GetNumaHighestNodeNumber(&highest) && highest == 0;
+  for (PciDevice& device : pci) {
+    if (one_node && device.device.node < 0) device.device.node = 0;
+    machine.devices.push_back(std::move(device.device));
+  }
   return true;
 }
 
-// "3b:00.0" from "3b:00.0" or "0000:3B:00.0", as Windows writes an address; empty for a text
-// that is none.
+// "3b:00.0" from "3b:00.0", and "0000:3b:00.0" from "0000:3B:00.0" or nvidia-smi's
+// "00000000:3B:00.0", as addresses are named here; empty for a text that is none.
 std::string PciAddress(const std::string& name) {
-  std::string text = Lower(name);
-  if (text.size() == 12 && text.compare(0, 5, "0000:") == 0) text.erase(0, 5);
-  if (text.size() != 7 || text[2] != ':' || text[5] != '.' || text[6] < '0' || text[6] > '7') {
+  const std::string text = Lower(name);
+  const std::string kHex = "0123456789abcdef";
+  if (text.size() < 7) return {};
+  const std::string bus = text.substr(text.size() - 7);
+  const std::string segment = text.substr(0, text.size() - 7);
+  if (bus[2] != ':' || bus[5] != '.' || bus[6] < '0' || bus[6] > '7' ||
+      (bus.substr(0, 2) + bus.substr(3, 2)).find_first_not_of(kHex) != std::string::npos) {
     return {};
   }
-  const std::string digits = text.substr(0, 2) + text.substr(3, 2);
-  return digits.find_first_not_of("0123456789abcdef") == std::string::npos ? text : "";
+  if (segment.empty()) return bus;
+  if (segment.size() < 2 || segment.size() > 9 ||
+      segment.find_first_not_of(kHex) + 1 != segment.size()) {
+    return {};
+  }
+  char address[16];
+  static_cast<void>(std::snprintf(address, sizeof address, "%04lx:%s",
+                                  std::strtoul(segment.c_str(), nullptr, 16), bus.c_str()));
+  return address;
+}
+
+// Whether `device` is at the PCI `address` (as PciAddress gives it): one without a segment is
+// at any, one of Windows's, which gives none, in segment 0.
+bool AtAddress(const MachineDevice& device, const std::string& address) {
+  const bool segmented = device.address.size() > 7 && device.address[4] == ':';
+  if (address.size() == 7 || !segmented) {
+    return BusPart(device.address) == BusPart(address) &&
+           (address.size() == 7 || address.compare(0, 5, "0000:") == 0);
+  }
+  return device.address == address;
 }
 
 }  // namespace
@@ -364,13 +460,24 @@ bool FindNamedDevice(const std::string& name, NamedDevice& found, PlacementFailu
     if (!SameName(wanted.substr(0, 13), L"PhysicalDrive")) return true;
   }
   const auto named = [&](const std::string& known) { return SameName(Wide(known), wanted); };
+  std::size_t count = 0;
   for (const MachineDevice& device : machine.devices) {
     if (address.empty() ? std::any_of(device.names.begin(), device.names.end(), named)
-                        : device.address == address) {
-      found = {true, device.address, device.node};
-      return true;
+                        : AtAddress(device, address)) {
+      if (count++ == 0) {
+        found.known = true;
+        found.address = device.address;
+        found.node = device.node;
+      }
+      found.several +=
+          (found.several.empty() ? "" : ", ") + device.address + " (" + device.name + ")";
     }
   }
+  if (count < 2) found.several.clear();
+  if (count > 1) found.node = -1;
+  if (found.known) return true;
   found.known = address.empty() && std::any_of(elsewhere.begin(), elsewhere.end(), named);
+  ULONG highest = 0;
+  if (found.known && GetNumaHighestNodeNumber(&highest) && highest == 0) found.node = 0;
   return true;
 }

@@ -29,16 +29,24 @@ using namespace std::string_literals;
 
 struct FakeDevice {           // DevInst 10 and on, in the order the PCI bus lists them
   UINT32 bus, address, node;  // node ~0u: no such property
-  std::wstring ids, friendly, description, adapter;
+  std::wstring ids, friendly, description, adapter, location;
 };
 const FakeDevice kDevices[] = {
     {0x3b, 0, 1,
      L"PCI\\VEN_8086&DEV_1572&SUBSYS_00078086&REV_01\0PCI\\VEN_8086&DEV_1572&CC_020000\0"s, L"",
-     L"Intel(R) Ethernet Controller X710", L"{1C0FFEE0-0000-4000-8000-0000000000aa}"},
+     L"Intel(R) Ethernet Controller X710", L"{1C0FFEE0-0000-4000-8000-0000000000aa}", L""},
     {0x01, 0, ~0u, L"PCI\\VEN_144D&DEV_A808&CC_010802\0PCI\\VEN_144D&CC_0108\0"s,
-     L"Samsung SSD 970 EVO", L"Standard NVM Express Controller", L""},
+     L"Samsung SSD 970 EVO", L"Standard NVM Express Controller", L"", L""},
     {0x00, 0x14 << 16, 0, L"PCI\\VEN_8086&DEV_A36D&CC_0C03\0"s, L"",
-     L"Contr\u00f4leur h\u00f4te USB", L""},
+     L"Contr\u00f4leur h\u00f4te USB", L"", L""},
+    // Passed through by Hyper-V: bus addresses another device has, in segments told apart by
+    // the location paths, and one not.
+    {0x02, 0, 1, L"PCI\\VEN_10DE&DEV_20B5&CC_030200\0"s, L"", L"NVIDIA A100", L"",
+     L"PCIROOT(10)#PCI(0000)\0"s},
+    {0x02, 0, 0, L"PCI\\VEN_10DE&DEV_20B5&CC_030200\0"s, L"", L"NVIDIA A100", L"",
+     L"PCIROOT(0)#PCI(0000)\0"s},
+    {0x00, 0x14 << 16, 1, L"PCI\\VEN_15B3&DEV_101B&CC_020700\0"s, L"", L"Mellanox ConnectX-6", L"",
+     L""},
 };
 // The device tree: each node's parent and instance id. Drive 1 is on the NVMe controller,
 // drive 2 on a USB stick on the USB controller, drive 0 on no PCI device.
@@ -56,6 +64,7 @@ const std::pair<const wchar_t*, DEVINST> kDisks[] = {
     {L"\\\\?\\disk#1", 100}, {L"\\\\?\\disk#0", 110}, {L"\\\\?\\disk#2", 120}};
 constexpr ULONG_PTR kDiskHandles = 0x7FFF0000;  // + the drive's number
 bool refuse_listing = false;
+bool one_node = false;  // a machine of node 0 alone
 
 template <typename Function>
 Function Real(const char* name) {
@@ -85,7 +94,8 @@ BOOL WINAPI PropertyStandIn(HDEVINFO, PSP_DEVINFO_DATA info, const DEVPROPKEY* k
   const std::pair<const DEVPROPKEY*, const std::wstring*> texts[] = {
       {&DEVPKEY_Device_HardwareIds, &device.ids},
       {&DEVPKEY_Device_FriendlyName, &device.friendly},
-      {&DEVPKEY_Device_DeviceDesc, &device.description}};
+      {&DEVPKEY_Device_DeviceDesc, &device.description},
+      {&DEVPKEY_Device_LocationPaths, &device.location}};
   for (const auto& number : numbers) {
     if (IsEqualDevPropKey(*key, *number.first) && number.second != nullptr) {
       return Give(DEVPROP_TYPE_UINT32, number.second, 4, type, buffer, size, required);
@@ -93,10 +103,12 @@ BOOL WINAPI PropertyStandIn(HDEVINFO, PSP_DEVINFO_DATA info, const DEVPROPKEY* k
   }
   for (const auto& text : texts) {
     if (IsEqualDevPropKey(*key, *text.first) && !text.second->empty()) {
-      return Give(text.first == &DEVPKEY_Device_HardwareIds ? DEVPROP_TYPE_STRING_LIST
-                                                            : DEVPROP_TYPE_STRING,
-                  text.second->c_str(), static_cast<DWORD>(2 * text.second->size() + 2), type,
-                  buffer, size, required);
+      return Give(
+          text.first == &DEVPKEY_Device_HardwareIds || text.first == &DEVPKEY_Device_LocationPaths
+              ? DEVPROP_TYPE_STRING_LIST
+              : DEVPROP_TYPE_STRING,
+          text.second->c_str(), static_cast<DWORD>(2 * text.second->size() + 2), type, buffer, size,
+          required);
     }
   }
   SetLastError(ERROR_NOT_FOUND);
@@ -127,7 +139,8 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
   ASSERT_TRUE(LookAtMachine(machine, failure)) << failure.call << ": " << failure.reason;
   std::vector<std::string> seen;
   for (const MachineNode& node : machine.nodes) {
-    seen.push_back(std::to_string(node.number) + " [" + node.processors + "] " +
+    seen.push_back(std::to_string(node.number) + " [" + node.processors +
+                   (node.job_processors.empty() ? "" : " this job: " + node.job_processors) + "] " +
                    (node.free_told ? std::to_string(node.free_bytes >> 30) + " GiB free" : "?") +
                    (node.total_told || !node.distances.empty() ? " told more" : ""));
   }
@@ -141,14 +154,17 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
   }
   // NOLINTNEXTLINE(bugprone-suspicious-missing-comma): long lines split, each one device's
   EXPECT_EQ(seen, (std::vector<std::string>{
-                      "0 [0:0-63] 8 GiB free",
-                      "1 [1:0, 1:4-7] ?",  // node 2: a number no node has
+                      "0 [0:0-63 this job: none] 8 GiB free",
+                      "1 [1:0, 1:4-7 this job: 1:4-5] ?",  // node 2: a number no node has
                       "3 [] 16 GiB free",
                       "00:14.0 0c0300 8086:a36d node 0 Contr\xC3\xB4leur h\xC3\xB4te USB"
                       " [PhysicalDrive2]",
+                      "00:14.0 #2 020700 15b3:101b node 1 Mellanox ConnectX-6 ",
                       "01:00.0 010802 144d:a808 node -1 Samsung SSD 970 EVO [PhysicalDrive1]",
+                      "0000:02:00.0 030200 10de:20b5 node 0 NVIDIA A100 ",
                       "3b:00.0 020000 8086:1572 node 1 Intel(R) Ethernet Controller X710"
-                      " [Ethernet 2]"}));
+                      " [Ethernet 2]",
+                      "0010:02:00.0 030200 10de:20b5 node 1 NVIDIA A100 "}));
 
   const struct {
     const char* name;
@@ -157,6 +173,7 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
     int node;
   } cases[] = {
       {"0000:3B:00.0", true, "3b:00.0", 1},
+      {"00000000:3B:00.0", true, "3b:00.0", 1},
       {"01:00.0", true, "01:00.0", -1},
       {"ETHERNET 2", true, "3b:00.0", 1},
       {"physicaldrive1", true, "01:00.0", -1},
@@ -164,6 +181,9 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
       {"Loopback Pseudo-Interface 1", true, "", -1},
       {"\\\\.\\PhysicalDrive0", true, "", -1},
       {"PhysicalDrive2", true, "00:14.0", 0},
+      {"00000010:02:00.0", true, "0010:02:00.0", 1},
+      {"0:02:00.0", true, "0000:02:00.0", 0},
+      {"02:00.0", true, "0000:02:00.0", -1},  // in two segments: neither
       {"PhysicalDrive3", false, "", -1},
       {"0001:3b:00.0", false, "", -1},
       {"3b:00.1", false, "", -1},
@@ -179,6 +199,18 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
     EXPECT_EQ(found.node, c.node);
   }
 
+  NamedDevice clash;
+  ASSERT_TRUE(FindNamedDevice("00:14.0", clash, failure));
+  EXPECT_EQ(clash.several,
+            "00:14.0 (Contr\xC3\xB4leur h\xC3\xB4te USB), 00:14.0 #2 (Mellanox ConnectX-6)");
+  // On one node, what the firmware gives none and what is on no PCI device are on it.
+  one_node = true;
+  for (const char* name : {"01:00.0", "Loopback Pseudo-Interface 1"}) {
+    NamedDevice found;
+    ASSERT_TRUE(FindNamedDevice(name, found, failure)) << failure.reason;
+    EXPECT_EQ(found.node, 0) << name;
+  }
+  one_node = false;
   refuse_listing = true;
   EXPECT_FALSE(LookAtMachine(machine, failure));
   refuse_listing = false;
@@ -192,11 +224,20 @@ TEST(MachineNodes, GivesNodesAndPciDevicesByTheirNamesAndFindsEachNamedDevice) {
 #define STAND_IN(call)                       \
   extern "C" decltype(&(call)) __imp_##call; \
   decltype(&(call)) __imp_##call
-STAND_IN(GetNumaHighestNodeNumber) = [](PULONG highest) -> BOOL { return *highest = 3, TRUE; };
+STAND_IN(GetNumaHighestNodeNumber) = [](PULONG highest) -> BOOL {
+  return *highest = one_node ? 0 : 3, TRUE;
+};
 STAND_IN(GetNumaNodeProcessorMaskEx) = [](USHORT node, PGROUP_AFFINITY mask) -> BOOL {
   const GROUP_AFFINITY masks[] = {{~KAFFINITY{0}, 0, {}}, {0xF1, 1, {}}, {}, {0, 0, {}}};
   if (node == 2) SetLastError(ERROR_INVALID_PARAMETER);
   return node != 2 && node < 4 ? (*mask = masks[node], TRUE) : FALSE;
+};
+// The process may run on processors 4 and 5 of group 1.
+STAND_IN(GetProcessAffinityMask) = [](HANDLE, PDWORD_PTR process, PDWORD_PTR system) -> BOOL {
+  return *process = 0x30, *system = 0xF1, TRUE;
+};
+STAND_IN(GetProcessGroupAffinity) = [](HANDLE, PUSHORT count, PUSHORT groups) -> BOOL {
+  return *count = 1, *groups = 1, TRUE;
 };
 STAND_IN(GetNumaAvailableMemoryNodeEx) = [](USHORT node, PULONGLONG bytes) -> BOOL {
   *bytes = ULONGLONG{node == 0 ? 8u : 16u} << 30;
@@ -209,8 +250,9 @@ STAND_IN(SetupDiGetClassDevsW) = [](const GUID*, PCWSTR, HWND, DWORD flags) -> H
 };
 STAND_IN(SetupDiDestroyDeviceInfoList) = [](HDEVINFO) -> BOOL { return TRUE; };
 STAND_IN(SetupDiEnumDeviceInfo) = [](HDEVINFO, DWORD index, PSP_DEVINFO_DATA info) -> BOOL {
-  if (index >= 3) SetLastError(ERROR_NO_MORE_ITEMS);
-  return index < 3 ? (info->DevInst = 10 + index, TRUE) : FALSE;
+  const DWORD count = std::size(kDevices);
+  if (index >= count) SetLastError(ERROR_NO_MORE_ITEMS);
+  return index < count ? (info->DevInst = 10 + index, TRUE) : FALSE;
 };
 STAND_IN(SetupDiGetDevicePropertyW) = PropertyStandIn;
 STAND_IN(SetupDiOpenDevRegKey) = [](HDEVINFO, PSP_DEVINFO_DATA info, DWORD, DWORD, DWORD,
