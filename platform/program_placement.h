@@ -39,8 +39,9 @@ struct ProgramPlacement {
   std::vector<ThreadPlace> threads;
   std::string policy;      // Linux: its memory policy, named as MemoryPolicy() names the probe's
   std::string processors;  // Linux: the processors it may run on ("0-3")
-  bool kernel_thread = false;  // Linux: a thread of the kernel's, with no memory of its own
-  std::string not_seen;        // what the system keeps from the look, said as a reason
+  bool kernel_thread = false;    // Linux: a thread of the kernel's, with no memory of its own
+  std::string not_seen;          // what the system keeps from the look, said as a reason
+  std::string threads_not_seen;  // Linux: what the look cannot tell of each thread, and why
 };
 
 // A running program held for looking: every look sees the same program, also once it has ended

@@ -88,6 +88,9 @@ std::string Report(unsigned long pid, const ProgramPlacement& placement) {
   }
   out += "\n";
   if (!placement.not_seen.empty()) out += "not seen: " + placement.not_seen + "\n";
+  if (placement.not_seen.empty() && !placement.threads_not_seen.empty()) {
+    out += "not seen: " + placement.threads_not_seen + "\n";
+  }
   const std::vector<std::string> shares = Shares(placement);
   std::size_t i = 0;
   for (const auto& [node, pages] : placement.pages_by_node) {

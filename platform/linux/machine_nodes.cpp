@@ -61,7 +61,12 @@ std::map<std::string, std::pair<int, std::string>> FedNodes(const std::string& s
       if (dax_region.compare(0, 10, "dax_region") != 0) continue;
       for (const std::string& dax : Entries(folder + dax_region)) {
         if (node.empty() && dax.compare(0, 3, "dax") == 0 &&
-            ReadFirstLine(folder + dax_region + "/" + dax + "/target_node", node)) {
+            ReadFirstLine(std::string(folder)
+                              .append(dax_region)
+                              .append("/")
+                              .append(dax)
+                              .append("/target_node"),
+                          node)) {
           name = dax;
         }
       }
@@ -74,7 +79,8 @@ std::map<std::string, std::pair<int, std::string>> FedNodes(const std::string& s
       }
       std::vector<std::string> addresses;
       PciDevicesOf(cxl + decoder + "/../uport", addresses);
-      for (const std::string& address : addresses) fed[address] = {std::atoi(node.c_str()), name};
+      for (const std::string& address : addresses)
+        fed[address] = {static_cast<int>(std::strtol(node.c_str(), nullptr, 10)), name};
     }
   }
   return fed;
@@ -183,14 +189,14 @@ bool LookAtMachineIn(const std::string& root, const std::string& pci_ids, Machin
   // Controllers of NVMe over Fabrics, by their transport and their target's address.
   for (const std::string& name : Entries(sys + "/class/nvme")) {
     std::vector<std::string> controller;
-    PciDevicesOf(sys + "/class/nvme/" + name, controller);
+    PciDevicesOf(std::string(sys).append("/class/nvme/").append(name), controller);
     if (controller.size() != 1 || controller[0][0] != '/') continue;
     MachineDevice device;
     std::string transport;
     std::string target;
     ReadFirstLine(controller[0] + "/transport", transport);
     ReadFirstLine(controller[0] + "/address", target);
-    device.address = transport + " " + target;
+    device.address = transport.append(" ").append(target);
     device.class_code = 0x010802;  // an NVMe controller's, as a drive's on the bus would be
     device.name = "NVMe over Fabrics";
     device.node = NodeOf(sys, controller[0], online_nodes);

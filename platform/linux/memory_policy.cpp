@@ -13,6 +13,7 @@ namespace {
 
 constexpr unsigned long kWordBits = sizeof(unsigned long) * 8;
 constexpr unsigned long kMostNodes = 32768;  // the largest node mask the kernel takes: a page
+constexpr int kWeightedInterleave = 6;       // MPOL_WEIGHTED_INTERLEAVE: Linux 6.9, newer headers
 
 }  // namespace
 
@@ -43,6 +44,7 @@ std::string PolicyModeName(int mode) {
          : mode == MPOL_BIND           ? "bind"
          : mode == MPOL_INTERLEAVE     ? "interleave"
          : mode == MPOL_LOCAL          ? "local"
+         : mode == kWeightedInterleave ? "weighted-interleave"
                                        : "mode " + std::to_string(mode);
 }
 

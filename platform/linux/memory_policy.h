@@ -13,7 +13,7 @@ bool GetMemoryPolicy(int& mode, std::vector<unsigned long>& nodes, unsigned long
 bool SetMemoryPolicy(int mode, const std::vector<unsigned long>& nodes);
 
 // The name of `mode` without its flags: "default", "preferred", "preferred-many", "bind",
-// "interleave", "local", else "mode N".
+// "interleave", "local", "weighted-interleave", else "mode N".
 std::string PolicyModeName(int mode);
 
 // A policy as the probe says it, from the name of its mode and the kernel's flags of it

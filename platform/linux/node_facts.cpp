@@ -57,7 +57,7 @@ long TierOf(const std::string& tiers, unsigned long node) {
   for (const std::string& name : names) {
     std::string nodes;
     if (name.compare(0, kTier.size(), kTier) == 0 &&
-        ReadFirstLine(tiers + "/" + name + "/nodelist", nodes)) {
+        ReadFirstLine(std::string(tiers).append("/").append(name).append("/nodelist"), nodes)) {
       const std::vector<unsigned long> listed = NodeNumbers(nodes);
       if (std::find(listed.begin(), listed.end(), node) != listed.end()) {
         return std::strtol(name.c_str() + kTier.size(), nullptr, 10);

@@ -99,13 +99,17 @@ void NumaMapsTally::TakeLine(std::string_view line) {
                    [mode](const auto& seen) { return seen.first == mode; })) {
     first_lines_.emplace_back(mode, lines_);
   }
-  ++lines_;
+  const std::size_t number = lines_++;
   std::uint64_t page_bytes = 4096;
   // A few nodes per mapping: a small list, not a map, keeps the walk cheap.
   std::vector<std::pair<int, std::uint64_t>> counts;
   for (std::string_view word = NextWord(line, at); !word.empty(); word = NextWord(line, at)) {
     if (word == "stack") {
       stack_mode_ = mode;
+    } else if (file_mode_.empty() && !program_file_.empty() && word.rfind("file=", 0) == 0 &&
+               word.substr(5) == program_file_) {
+      file_mode_ = mode;
+      file_line_ = number;
     } else if (word.rfind("kernelpagesize_kB=", 0) == 0) {
       page_bytes = Number(word.substr(18)) * 1024;
     } else if (word.size() > 3 && word[0] == 'N' && word[1] >= '0' && word[1] <= '9') {
@@ -119,10 +123,13 @@ void NumaMapsTally::TakeLine(std::string_view line) {
 }
 
 std::string NumaMapsTally::Policy() const {
-  return PolicyName(stack_mode_.empty() ? first_mode_ : stack_mode_);
+  return PolicyName(!file_mode_.empty()   ? file_mode_
+                    : stack_mode_.empty() ? first_mode_
+                                          : stack_mode_);
 }
 
 std::size_t NumaMapsTally::PolicyLine() const {
+  if (!file_mode_.empty()) return file_line_;
   const std::string& own = stack_mode_.empty() ? first_mode_ : stack_mode_;
   for (const auto& [mode, line] : first_lines_) {
     if (mode == own) return line;

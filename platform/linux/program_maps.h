@@ -6,12 +6,17 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/program_placement.h"
 
 class NumaMapsTally {
  public:
+  // `program_file`: the path of the program's executable, as /proc/PID/exe gives it, whose
+  // mappings nobody binds (mbind) as they bind heaps, stacks and shared memory; empty if unknown.
+  explicit NumaMapsTally(std::string program_file = {}) : program_file_(std::move(program_file)) {}
+
   // The next part of the file, cut anywhere.
   void Take(std::string_view part);
 
@@ -20,12 +25,14 @@ class NumaMapsTally {
   const std::map<int, ResidentPages>& PagesByNode() const { return pages_by_node_; }
 
   // The process's own memory policy, which the kernel shows on every mapping without a policy of
-  // its own, such as the stack; named as the probe names its own ("preferred-many 1 with NUMA
-  // balancing", "preferred 1", "default"). Empty where it says nothing.
+  // its own: the executable's first, else the stack; named as the probe names its own
+  // ("preferred-many 1 with NUMA balancing", "preferred 1", "default"). Empty where it says
+  // nothing.
   std::string Policy() const;
 
-  // The line, from 0, whose policy is the process's own rather than its mapping's: the first with
-  // the policy the stack shows. Another thread of the process shows its own policy there.
+  // The line, from 0, whose policy is the process's own rather than its mapping's: the
+  // executable's first, else the first with the policy the stack shows. Another thread of the
+  // process shows its own policy there.
   std::size_t PolicyLine() const;
 
   // Whether any line was taken: a process without memory (ended, or the kernel's) has none.
@@ -34,10 +41,13 @@ class NumaMapsTally {
  private:
   void TakeLine(std::string_view line);
 
+  std::string program_file_;
   std::string partial_;  // a line cut by the end of a part
   std::map<int, ResidentPages> pages_by_node_;
   std::string first_mode_;
   std::string stack_mode_;
+  std::string file_mode_;  // of the executable's first mapping
+  std::size_t file_line_ = 0;
   std::vector<std::pair<std::string, std::size_t>> first_lines_;  // each policy's first line
   std::size_t lines_ = 0;
 };

@@ -14,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -155,7 +154,10 @@ bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& fa
                                    "hidepid); run the probe as its user, or as root"};
     return false;
   }
-  if (error == ENOENT) return Ended(pid, "open " + path, failure);
+  if (error == ENOENT) {
+    failure = {"open " + path, "no " + ProcessName(pid) + " is running", true};
+    return false;
+  }
   failure = {"open " + path, std::strerror(error)};
   return false;
 }
@@ -163,6 +165,9 @@ bool OpenProgram(unsigned long pid, OpenedProgram& program, PlacementFailure& fa
 namespace {
 
 constexpr int kMostLooks = 4;  // looks at a program that changes as it is read, before saying so
+// Lines of each thread's numa_maps read at most to find its policy: beyond, a look would cost
+// threads times mappings.
+constexpr std::size_t kMostPolicyLines = 64;
 
 // The first `count` lines of a numa_maps, in reads about a line long: the kernel walks a
 // mapping's pages as it writes its line, and a larger read would have it walk the next ones too
@@ -172,8 +177,10 @@ std::string FirstLines(int folder, const std::string& name, std::size_t count) {
   std::string text;
   const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
   if (file < 0) return text;
-  char line[128];
-  for (ssize_t got = 0; count > 0 && (got = read(file, line, sizeof line)) != 0;) {
+  // Many lines are read in larger parts, in fewer calls.
+  char line[4096];
+  const std::size_t part = count > 1 ? sizeof line : 128;
+  for (ssize_t got = 0; count > 0 && (got = read(file, line, part)) != 0;) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) break;
     text.append(line, static_cast<std::size_t>(got));
@@ -224,18 +231,20 @@ bool ResidentBytes(int folder, const std::string& task, std::uint64_t& bytes) {
 
 // How far the kernel's count of resident memory may be from the pages a look found, for a program
 // of `threads` threads that had at most `most` bytes: it keeps its counts per processor (Linux
-// 6.2 on) or per thread (before) and adds them up late; and a running program changes a little.
+// 6.2 on) or per thread (before) and adds them up late; and a running program changes a little
+// between the counts and the read.
 std::uint64_t Slack(std::uint64_t most, std::size_t threads) {
   const std::uint64_t processors = static_cast<std::uint64_t>(sysconf(_SC_NPROCESSORS_CONF));
   std::uint64_t pages = processors * std::max<std::uint64_t>(32, 2 * processors);
   utsname system = {};
-  unsigned major = 0;
-  unsigned minor = 0;
-  if (uname(&system) != 0 || std::sscanf(system.release, "%u.%u", &major, &minor) != 2 ||
-      major < 6 || (major == 6 && minor < 2)) {
+  char* dot = nullptr;
+  const unsigned long major = uname(&system) == 0 ? std::strtoul(system.release, &dot, 10) : 0;
+  const unsigned long minor =
+      dot != nullptr && *dot == '.' ? std::strtoul(dot + 1, nullptr, 10) : 0;
+  if (major < 6 || (major == 6 && minor < 2)) {
     pages += 64 * threads;
   }
-  return most / 8 + (std::uint64_t{4} << 20) + 3 * pages * PageSize();
+  return most / 64 + (std::uint64_t{1} << 20) + 3 * pages * PageSize();
 }
 
 std::string MiB(std::uint64_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
@@ -349,7 +358,9 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
         numa ? MappingPolicy(FirstLines(folder, "task/" + id + "/numa_maps", state.policy_line + 1),
                              state.policy_line)
              : std::string();
-    const auto kind = kind_numbers.emplace(mask + '\n' + policy, kinds.size()).first->second;
+    const auto kind =
+        kind_numbers.emplace(std::string(mask).append(1, '\n').append(policy), kinds.size())
+            .first->second;
     if (kind == kinds.size()) kinds.push_back({mask, policy, 0, placement.threads.size()});
     ++kinds[kind].threads;
     kind_of.push_back(kind);
@@ -374,7 +385,9 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
 
   // Its memory, seen through a thread of that kind, whole: the kernel's count of it read before
   // and after agrees. A thread that leaves is not the program's end: another of the kind will do.
-  NumaMapsTally tally;
+  char program_file[4096] = {};
+  if (readlinkat(folder, "exe", program_file, sizeof program_file - 1) < 0) *program_file = '\0';
+  NumaMapsTally tally(program_file);
   if (!numa) {
     placement.not_seen = "memory per node, as this kernel has no NUMA support (no numa_maps)";
   } else {
@@ -386,7 +399,7 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
     for (std::size_t i = kinds[chosen].first; i < placement.threads.size(); ++i) {
       if (kind_of[i] != chosen) continue;
       task = "task/" + std::to_string(placement.threads[i].id);
-      tally = {};
+      tally = NumaMapsTally(program_file);
       counted = ResidentBytes(folder, task, before);
       read = ReadAllMaps(folder, task + "/numa_maps", tally);
       if (read != MapsRead::kFailed || (errno != ENOENT && errno != ESRCH)) break;
@@ -412,7 +425,11 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
         return Look::kTorn;
       }
     }
-    if (tally.PolicyLine() != state.policy_line && !state.line_moved) {
+    if (tally.PolicyLine() >= kMostPolicyLines) {
+      placement.threads_not_seen = "each thread's own memory policy, as the program's first " +
+                                   std::to_string(tally.PolicyLine()) +
+                                   " mappings have policies of their own";
+    } else if (tally.PolicyLine() != state.policy_line && !state.line_moved) {
       state.policy_line = tally.PolicyLine();
       state.line_moved = true;
       return Look::kAgain;

@@ -14,8 +14,8 @@ const char kMaps[] =
     "7ffd00000000 prefer (many)=balancing:0-1 stack anon=2 dirty=2 N1=2 kernelpagesize_kB=4\n";
 
 // The maps fed as a read gives them, cut at `cut` bytes.
-NumaMapsTally Tally(const std::string& maps, std::size_t cut) {
-  NumaMapsTally tally;
+NumaMapsTally Tally(const std::string& maps, std::size_t cut, const char* program_file = "") {
+  NumaMapsTally tally(program_file);
   for (std::size_t at = 0; at < maps.size(); at += cut)
     tally.Take(std::string_view(maps).substr(at, cut));
   return tally;
@@ -37,8 +37,13 @@ TEST(ProgramMaps, NamesThePolicyOfTheProgramAsTheProbeNamesItsOwn) {
   const struct {
     std::string maps;
     const char* policy;
+    const char* program_file = "";
+    std::size_t line = 0;  // that shows it
   } cases[] = {
-      {kMaps, "preferred-many 0,1 with NUMA balancing"},
+      {kMaps, "preferred-many 0,1 with NUMA balancing", "", 1},
+      // The executable's mapping shows it where the first and the stack are bound.
+      {"1000 bind:0 anon=1\n2000 default file=/bench\n3000 interleave:0 stack\n", "default",
+       "/bench", 1},
       {"1000 prefer:1 anon=1 N1=1 kernelpagesize_kB=4\n", "preferred 1"},
       {"1000 default heap anon=1 N0=1 kernelpagesize_kB=4\n", "default"},
       {"1000 interleave=static:0,2 stack anon=1 N0=1\n", "interleave 0,2 with static nodes"},
@@ -47,7 +52,11 @@ TEST(ProgramMaps, NamesThePolicyOfTheProgramAsTheProbeNamesItsOwn) {
       {"1000 weighted interleave:0-1 stack anon=1 N0=1\n", "weighted-interleave 0,1"},
       {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(Tally(c.maps, 5).Policy(), c.policy) << c.maps;
+  for (const auto& c : cases) {
+    const NumaMapsTally tally = Tally(c.maps, 5, c.program_file);
+    EXPECT_EQ(tally.Policy(), c.policy) << c.maps;
+    EXPECT_EQ(tally.PolicyLine(), c.line) << c.maps;
+  }
 }
 
 // A thread's own policy shows on the first of the program's mappings without a policy of their
