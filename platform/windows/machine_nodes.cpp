@@ -411,7 +411,7 @@ std::string PciAddress(const std::string& name) {
   const std::string text = Lower(name);
   const std::string kHex = "0123456789abcdef";
   if (text.size() < 7) return {};
-  const std::string bus = text.substr(text.size() - 7);
+  std::string bus = text.substr(text.size() - 7);
   const std::string segment = text.substr(0, text.size() - 7);
   if (bus[2] != ':' || bus[5] != '.' || bus[6] < '0' || bus[6] > '7' ||
       (bus.substr(0, 2) + bus.substr(3, 2)).find_first_not_of(kHex) != std::string::npos) {
