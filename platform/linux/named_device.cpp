@@ -74,9 +74,10 @@ std::string MountedDisk(const std::string& sys, const std::string& proc, dev_t d
     const std::size_t fields = text.find(" - ");
     if (third != std::string::npos && text.compare(third, numbers.size(), numbers) == 0 &&
         fields != std::string::npos) {
-      const std::size_t source = text.find(' ', fields + 3) + 1;  // past the filesystem's type
-      return source == 0 ? ""
-                         : SourceDisk(sys, text.substr(source, text.find(' ', source) - source));
+      const std::size_t type_end = text.find(' ', fields + 3);  // past the filesystem's type
+      if (type_end == std::string::npos) return {};
+      const std::size_t source = type_end + 1;
+      return SourceDisk(sys, text.substr(source, text.find(' ', source) - source));
     }
   }
   return {};

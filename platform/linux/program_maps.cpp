@@ -70,7 +70,7 @@ std::string PolicyName(std::string_view policy) {
 std::string_view AddressAndPolicy(std::string_view line) {
   std::size_t at = 0;
   const std::string_view mode = ModeWords(line, at);
-  return line.substr(0, mode.empty() ? 0 : static_cast<std::size_t>(mode.end() - line.begin()));
+  return line.substr(0, mode.empty() ? 0 : at);  // `at` is past the policy
 }
 
 }  // namespace
@@ -149,8 +149,9 @@ std::string MappingPolicy(std::string_view numa_maps, std::size_t line) {
 }
 
 std::string OwnPolicy(const std::string& own, const std::string& program) {
-  const std::size_t address = own.find(' ') + 1;
-  if (address == 0 || own == program || program.compare(0, address, own, 0, address) != 0)
-    return {};
+  const std::size_t space = own.find(' ');
+  if (space == std::string::npos || own == program) return {};
+  const std::size_t address = space + 1;
+  if (program.compare(0, address, own, 0, address) != 0) return {};
   return PolicyName(std::string_view(own).substr(address));
 }
