@@ -99,7 +99,7 @@ void NumaMapsTally::TakeLine(std::string_view line) {
                    [mode](const auto& seen) { return seen.first == mode; })) {
     first_lines_.emplace_back(mode, lines_);
   }
-  const std::size_t number = lines_++;
+  ++lines_;
   std::uint64_t page_bytes = 4096;
   // A few nodes per mapping: a small list, not a map, keeps the walk cheap.
   std::vector<std::pair<int, std::uint64_t>> counts;
@@ -109,7 +109,6 @@ void NumaMapsTally::TakeLine(std::string_view line) {
     } else if (file_mode_.empty() && !program_file_.empty() && word.rfind("file=", 0) == 0 &&
                word.substr(5) == program_file_) {
       file_mode_ = mode;
-      file_line_ = number;
     } else if (word.rfind("kernelpagesize_kB=", 0) == 0) {
       page_bytes = Number(word.substr(18)) * 1024;
     } else if (word.size() > 3 && word[0] == 'N' && word[1] >= '0' && word[1] <= '9') {
@@ -129,8 +128,9 @@ std::string NumaMapsTally::Policy() const {
 }
 
 std::size_t NumaMapsTally::PolicyLine() const {
-  if (!file_mode_.empty()) return file_line_;
-  const std::string& own = stack_mode_.empty() ? first_mode_ : stack_mode_;
+  const std::string& own = !file_mode_.empty()   ? file_mode_
+                           : stack_mode_.empty() ? first_mode_
+                                                 : stack_mode_;
   for (const auto& [mode, line] : first_lines_) {
     if (mode == own) return line;
   }
@@ -143,9 +143,12 @@ std::string MappingPolicy(std::string_view numa_maps, std::size_t line) {
     if (end == std::string_view::npos) return {};
     numa_maps.remove_prefix(end + 1);
   }
+  // A line cut short will do once a word follows its policy.
   const std::size_t end = numa_maps.find('\n');
-  return end == std::string_view::npos ? std::string()
-                                       : std::string(AddressAndPolicy(numa_maps.substr(0, end)));
+  if (end == std::string_view::npos && std::count(numa_maps.begin(), numa_maps.end(), ' ') < 3) {
+    return {};
+  }
+  return std::string(AddressAndPolicy(numa_maps.substr(0, end)));
 }
 
 std::string OwnPolicy(const std::string& own, const std::string& program) {

@@ -30,9 +30,11 @@ class NumaMapsTally {
   // nothing.
   std::string Policy() const;
 
-  // The line, from 0, whose policy is the process's own rather than its mapping's: the
-  // executable's first, else the first with the policy the stack shows. Another thread of the
-  // process shows its own policy there.
+  // The line, from 0, whose policy is the process's own rather than its mapping's: the first
+  // with the policy Policy() names. Another thread of the process shows its own policy there. The
+  // first such, not the executable's: the kernel walks the pages of every mapping before it for
+  // each thread (sanitizers' shadows, heaps placed low), though a first mapping bound (mbind) to
+  // the program's own policy then hides a thread's.
   std::size_t PolicyLine() const;
 
   // Whether any line was taken: a process without memory (ended, or the kernel's) has none.
@@ -47,13 +49,12 @@ class NumaMapsTally {
   std::string first_mode_;
   std::string stack_mode_;
   std::string file_mode_;  // of the executable's first mapping
-  std::size_t file_line_ = 0;
   std::vector<std::pair<std::string, std::size_t>> first_lines_;  // each policy's first line
   std::size_t lines_ = 0;
 };
 
 // The address and policy of line `line` (from 0) of a numa_maps ("55a65ff20000 bind:1"); empty
-// where the text ends before that line does.
+// where the text ends before they and a word after them do.
 std::string MappingPolicy(std::string_view numa_maps, std::size_t line);
 
 // The policy of a thread whose numa_maps shows `own` (as MappingPolicy gives it) where the

@@ -169,26 +169,24 @@ constexpr int kMostLooks = 4;  // looks at a program that changes as it is read,
 // threads times mappings.
 constexpr std::size_t kMostPolicyLines = 64;
 
-// The first `count` lines of a numa_maps, in reads about a line long: the kernel walks a
-// mapping's pages as it writes its line, and a larger read would have it walk the next ones too
-// (where the first is short, it writes the second with it).
-// Empty where the thread has gone.
-std::string FirstLines(int folder, const std::string& name, std::size_t count) {
+// The address and policy on line `line` of a numa_maps, as MappingPolicy gives them, read in
+// small parts and no further: the kernel walks the pages of each mapping whose line it writes,
+// and writes more lines into a larger read (a sanitizer's shadow of terabytes among them). Empty
+// where the thread has gone.
+std::string PolicyOnLine(int folder, const std::string& name, std::size_t line) {
   std::string text;
+  std::string policy;
   const int file = openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file < 0) return text;
-  // Many lines are read in larger parts, in fewer calls.
-  char line[4096];
-  const std::size_t part = count > 1 ? sizeof line : 128;
-  for (ssize_t got = 0; count > 0 && (got = read(file, line, part)) != 0;) {
+  if (file < 0) return policy;
+  char part[32];
+  for (ssize_t got = 0; policy.empty() && (got = read(file, part, sizeof part)) != 0;) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) break;
-    text.append(line, static_cast<std::size_t>(got));
-    count -=
-        std::min<std::size_t>(count, static_cast<std::size_t>(std::count(line, line + got, '\n')));
+    text.append(part, static_cast<std::size_t>(got));
+    policy = MappingPolicy(text, line);
   }
   close(file);
-  return text;
+  return policy;
 }
 
 enum class MapsRead { kWhole, kCutShort, kFailed };
@@ -355,9 +353,7 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
     const auto node = nodes.find(thread.processor);
     if (node != nodes.end()) thread.node = node->second;
     const std::string policy =
-        numa ? MappingPolicy(FirstLines(folder, "task/" + id + "/numa_maps", state.policy_line + 1),
-                             state.policy_line)
-             : std::string();
+        numa ? PolicyOnLine(folder, "task/" + id + "/numa_maps", state.policy_line) : std::string();
     const auto kind =
         kind_numbers.emplace(std::string(mask).append(1, '\n').append(policy), kinds.size())
             .first->second;
