@@ -107,7 +107,7 @@ else
   wait "$tool_pid"
   status=0
   out=$("$probe" --pid="$child" 2>&1) || status=$?
-  [ "$status" = 2 ] && printf '%s\n' "$out" | grep -q ": no process $child is running " ||
+  [ "$status" = 2 ] && printf '%s\n' "$out" | grep -qE ": no process $child is running( |$)" ||
     fail "probe --pid of an ended program: status $status: $out"
   # Completion where bash-completion looks for it: the nodes, the program and then its own
   # completion, the probe's options, and for --node-of each device --nodes names, no virtual one.

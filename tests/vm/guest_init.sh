@@ -233,7 +233,7 @@ if [ -n "${VM_DEVICES:-}" ]; then
   has() { printf '%s\n' "$out" | grep -qx "$1"; }
   [ "$status" = 0 ] && has "nodestart-probe: $nodes nodes ($online)" &&
     has "node $VM_DEVICES network $VM_NIC: 8086:100e ($nic)" &&
-    has "node $VM_DEVICES storage $VM_NVME: 1b36:0010 (nvme0n1)" &&
+    has "node $VM_DEVICES storage $VM_NVME: 1b36:0010 (nvme0n1, nvme0)" &&
     { [ -z "$nic0" ] || has "node 0 network $VM_NIC0: 1af4:1000 ($nic0)"; } &&
     { [ -z "${VM_NO_NODE:-}" ] || has "no node storage $VM_NO_NODE: 8086:7010"; } &&
     { [ -z "${VM_WIDE:-}" ] || echo "$best" | awk '{ exit !($1 < 1) }'; }
