@@ -16,6 +16,8 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "platform/linux/kernel_lists.h"
@@ -310,6 +312,71 @@ struct LookState {
   std::string torn;
 };
 
+// Threads of a program read side by side at most: more would take processors from the
+// program looked at, for little.
+constexpr std::size_t kMostReaders = 4;
+
+std::size_t ProcessorsOfThisProcess() {
+  cpu_set_t set;
+  return sched_getaffinity(0, sizeof set, &set) == 0
+             ? static_cast<std::size_t>(std::max(1, CPU_COUNT(&set)))
+             : 1;
+}
+
+constexpr std::size_t kGone = static_cast<std::size_t>(-1);  // a thread's kind: it does not run
+
+// The kinds of the threads ids[begin, end) of the program in `folder`, each thread's place and
+// kind in its slot of `places` and `kind_of` (kGone where it does not run).
+struct ThreadsPart {
+  std::vector<ThreadKind> kinds;  // `first`: unset
+  bool kernel_thread = false;     // its first thread that runs is a kernel thread
+  std::string leader_mask;        // the program's first thread's, where the part holds it
+};
+
+// `policy_line`: the line of each thread's numa_maps that shows its policy, null where the
+// kernel has none.
+void ReadThreads(int folder, const std::vector<std::string>& ids, std::size_t begin,
+                 std::size_t end, const std::size_t* policy_line, const std::map<int, int>& nodes,
+                 ThreadProcessors processors, ThreadsPart& part, ThreadPlace* places,
+                 std::size_t* kind_of) {
+  std::map<std::string, std::size_t> kind_numbers;
+  bool running = false;
+  for (std::size_t i = begin; i < end; ++i) {
+    kind_of[i] = kGone;
+    const std::string& id = ids[i];
+    std::vector<std::string> stat;
+    std::string mask;
+    if (!ReadStatFields(folder, "task/" + id + "/stat", stat) ||
+        !processors.Read(folder, id, mask)) {
+      continue;
+    }
+    // A first thread that left (pthread_exit) keeps its place in /proc, without memory, and its
+    // processors.
+    if (i == 0) part.leader_mask = mask;
+    // Ended, waiting to be collected, or ending.
+    if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X' ||
+        (StatNumber(stat, 9) & kExiting) != 0) {
+      continue;
+    }
+    if (!running) part.kernel_thread = (StatNumber(stat, 9) & kKernelThread) != 0;
+    running = true;
+    ThreadPlace& thread = places[i];
+    thread.id = std::strtoul(id.c_str(), nullptr, 10);
+    thread.processor = static_cast<int>(StatNumber(stat, 39));
+    const auto node = nodes.find(thread.processor);
+    if (node != nodes.end()) thread.node = node->second;
+    const std::string policy = policy_line != nullptr
+                                   ? PolicyOnLine(folder, "task/" + id + "/numa_maps", *policy_line)
+                                   : std::string();
+    const auto kind =
+        kind_numbers.emplace(std::string(mask).append(1, '\n').append(policy), part.kinds.size())
+            .first->second;
+    if (kind == part.kinds.size()) part.kinds.push_back({mask, policy, 0, kGone});
+    ++part.kinds[kind].threads;
+    kind_of[i] = kind;
+  }
+}
+
 Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& placement,
               PlacementFailure& failure) {
   placement = {};
@@ -323,45 +390,63 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
   const bool numa = access("/proc/self/numa_maps", F_OK) == 0;
 
   // Each thread that runs, with its processors and the line of its numa_maps that shows its
-  // policy: one line each, however many threads. A first thread that left (pthread_exit) keeps
-  // its place in /proc, without memory.
+  // policy: one line each, however many threads. Thousands of threads are read in parts, side by
+  // side, each read costing the kernel far more than the probe.
   const std::map<int, int> nodes = NodesOfProcessors();
   ThreadProcessors processors;
+  const std::size_t count =
+      std::min<std::size_t>({kMostReaders, ProcessorsOfThisProcess(), 1 + ids.size() / 2000});
+  std::vector<ThreadsPart> parts(count);
+  placement.threads.resize(ids.size());
+  std::vector<std::size_t> kind_of(ids.size());  // each thread's
+  std::vector<std::thread> readers;
+  for (std::size_t part = 0; part < count; ++part) {
+    const auto read = [&, part, processors] {
+      ReadThreads(folder, ids, ids.size() * part / count, ids.size() * (part + 1) / count,
+                  numa ? &state.policy_line : nullptr, nodes, processors, parts[part],
+                  placement.threads.data(), kind_of.data());
+    };
+    try {
+      if (part + 1 < count) {
+        readers.emplace_back(read);
+        continue;
+      }
+    } catch (const std::system_error&) {  // no thread to be had: this one reads the part
+    }
+    read();
+  }
+  for (std::thread& reader : readers) reader.join();
+
+  // The parts' kinds joined in order, a kind first met in a later part numbered after the
+  // earlier's; the threads that do not run left out.
   std::vector<ThreadKind> kinds;
   std::map<std::string, std::size_t> kind_numbers;
-  std::vector<std::size_t> kind_of;  // each thread's
-  std::string first_thread_mask;     // kept by a first thread that left, too
-  for (const std::string& id : ids) {
-    std::vector<std::string> stat;
-    std::string mask;
-    if (!ReadStatFields(folder, "task/" + id + "/stat", stat) ||
-        !processors.Read(folder, id, mask)) {
-      continue;
+  std::size_t kept = 0;
+  bool running = false;
+  for (std::size_t part = 0; part < count; ++part) {
+    if (!running) placement.kernel_thread = parts[part].kernel_thread;
+    std::vector<std::size_t> numbers;
+    for (const ThreadKind& local : parts[part].kinds) {
+      const auto kind =
+          kind_numbers
+              .emplace(std::string(local.mask).append(1, '\n').append(local.policy), kinds.size())
+              .first->second;
+      if (kind == kinds.size()) kinds.push_back({local.mask, local.policy, 0, kGone});
+      kinds[kind].threads += local.threads;
+      numbers.push_back(kind);
     }
-    if (id == ids.front()) first_thread_mask = mask;
-    // Ended, waiting to be collected, or ending: a first thread that left keeps its place.
-    if (stat.empty() || stat[0][0] == 'Z' || stat[0][0] == 'X' ||
-        (StatNumber(stat, 9) & kExiting) != 0) {
-      continue;
+    for (std::size_t i = ids.size() * part / count; i < ids.size() * (part + 1) / count; ++i) {
+      if (kind_of[i] == kGone) continue;
+      running = true;
+      kind_of[kept] = numbers[kind_of[i]];
+      if (kinds[kind_of[kept]].first == kGone) kinds[kind_of[kept]].first = kept;
+      if (kept != i) placement.threads[kept] = std::move(placement.threads[i]);
+      ++kept;
     }
-    if (placement.threads.empty()) {
-      placement.kernel_thread = (StatNumber(stat, 9) & kKernelThread) != 0;
-    }
-    ThreadPlace thread;
-    thread.id = std::strtoul(id.c_str(), nullptr, 10);
-    thread.processor = static_cast<int>(StatNumber(stat, 39));
-    const auto node = nodes.find(thread.processor);
-    if (node != nodes.end()) thread.node = node->second;
-    const std::string policy =
-        numa ? PolicyOnLine(folder, "task/" + id + "/numa_maps", state.policy_line) : std::string();
-    const auto kind =
-        kind_numbers.emplace(std::string(mask).append(1, '\n').append(policy), kinds.size())
-            .first->second;
-    if (kind == kinds.size()) kinds.push_back({mask, policy, 0, placement.threads.size()});
-    ++kinds[kind].threads;
-    kind_of.push_back(kind);
-    placement.threads.push_back(thread);
   }
+  placement.threads.resize(kept);
+  kind_of.resize(kept);
+  const std::string& first_thread_mask = parts.front().leader_mask;
   if (placement.threads.empty()) {
     errno = ESRCH;  // every thread gone, or only the first, waiting to be collected
     Refused(program, ids.empty() ? "task" : "task/" + ids.front() + "/stat", failure);

@@ -38,6 +38,13 @@ TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
   }
   const bool root = geteuid() == 0;
   const char* const kNobody = "--reuid=65534 --regid=65534 --clear-groups";
+  const char* const kThreads =
+      "out=$($probe --pid=$pid) && echo \"threads: $(echo \"$out\" | grep -c '^thread ')\" && "
+      "echo \"$out\" | grep policy";
+  const char* const kThreadLines =
+      "^threads: 2002$\n^memory policy: default$\n"
+      "^thread [0-9]+: ran on processor 0(, node [0-9]+)?; may run on processors 0; memory "
+      "policy preferred 0$";
   const struct {
     const char* child;     // its options; none: no program of the test's
     const char* start_as;  // setpriv's options for the program, where the test runs as root
@@ -45,15 +52,10 @@ TEST(ProbeEndToEnd, TellsWhatIsSoOfARunningProgram) {
     int status;
     const char* lines;  // each matches a line ("!": none does); {pid} is the child's
   } cases[] = {
-      // However many threads, each has its line, and one that differs is told apart.
-      {"--ready --threads=2000 --pin-thread=0", "",
-       "out=$($probe --pid=$pid) && echo \"threads: $(echo \"$out\" | grep -c '^thread ')\" && "
-       "echo "
-       "\"$out\" | grep policy",
-       0,
-       "^threads: 2002$\n^memory policy: default$\n"
-       "^thread [0-9]+: ran on processor 0(, node [0-9]+)?; may run on processors 0; memory "
-       "policy preferred 0$"},
+      // However many threads, each has its line, and one that differs is told apart, first or
+      // last.
+      {"--ready --threads=2000 --pin-thread=0", "", kThreads, 0, kThreadLines},
+      {"--ready --pin-thread=0 --threads=2000", "", kThreads, 0, kThreadLines},
       // A look the program cuts short, as it starts another or ends, is never given as its memory
       // (32 MiB of it read first, 90 in all), nor is a thread that leaves taken for its end.
       {"--ready --mappings=60000 --huge=thp:32:0 --on-look=exec", "", "$probe --pid=$pid", 0,
