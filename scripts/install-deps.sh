@@ -47,5 +47,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
+# The native build alone takes nothing more than it needs: without them, g++ brings no fonts
+# and image libraries (libc-devtools).
+recommends=""
+[ "${1:-all}" = build ] && recommends=--no-install-recommends
 # shellcheck disable=SC2086
-apt-get install -y -q $missing
+apt-get install -y -q $recommends $missing
