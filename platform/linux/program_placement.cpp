@@ -325,12 +325,31 @@ std::size_t ProcessorsOfThisProcess() {
 
 constexpr std::size_t kGone = static_cast<std::size_t>(-1);  // a thread's kind: it does not run
 
+// Kinds of threads, numbered in the order they are first met.
+class ThreadKinds {
+ public:
+  // The number of the kind of `mask` and `policy`, which has `threads` more.
+  std::size_t Add(const std::string& mask, const std::string& policy, std::size_t threads) {
+    const auto number =
+        numbers_.emplace(std::string(mask).append(1, '\n').append(policy), kinds.size())
+            .first->second;
+    if (number == kinds.size()) kinds.push_back({mask, policy, 0, kGone});
+    kinds[number].threads += threads;
+    return number;
+  }
+
+  std::vector<ThreadKind> kinds;
+
+ private:
+  std::map<std::string, std::size_t> numbers_;
+};
+
 // The kinds of the threads ids[begin, end) of the program in `folder`, each thread's place and
 // kind in its slot of `places` and `kind_of` (kGone where it does not run).
 struct ThreadsPart {
-  std::vector<ThreadKind> kinds;  // `first`: unset
-  bool kernel_thread = false;     // its first thread that runs is a kernel thread
-  std::string leader_mask;        // the program's first thread's, where the part holds it
+  ThreadKinds kinds;           // `first`: unset
+  bool kernel_thread = false;  // its first thread that runs is a kernel thread
+  std::string leader_mask;     // the program's first thread's, where the part holds it
 };
 
 // `policy_line`: the line of each thread's numa_maps that shows its policy, null where the
@@ -339,7 +358,6 @@ void ReadThreads(int folder, const std::vector<std::string>& ids, std::size_t be
                  std::size_t end, const std::size_t* policy_line, const std::map<int, int>& nodes,
                  ThreadProcessors processors, ThreadsPart& part, ThreadPlace* places,
                  std::size_t* kind_of) {
-  std::map<std::string, std::size_t> kind_numbers;
   bool running = false;
   for (std::size_t i = begin; i < end; ++i) {
     kind_of[i] = kGone;
@@ -368,12 +386,7 @@ void ReadThreads(int folder, const std::vector<std::string>& ids, std::size_t be
     const std::string policy = policy_line != nullptr
                                    ? PolicyOnLine(folder, "task/" + id + "/numa_maps", *policy_line)
                                    : std::string();
-    const auto kind =
-        kind_numbers.emplace(std::string(mask).append(1, '\n').append(policy), part.kinds.size())
-            .first->second;
-    if (kind == part.kinds.size()) part.kinds.push_back({mask, policy, 0, kGone});
-    ++part.kinds[kind].threads;
-    kind_of[i] = kind;
+    kind_of[i] = part.kinds.Add(mask, policy, 1);
   }
 }
 
@@ -399,10 +412,11 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
   std::vector<ThreadsPart> parts(count);
   placement.threads.resize(ids.size());
   std::vector<std::size_t> kind_of(ids.size());  // each thread's
+  const auto part_begin = [&](std::size_t part) { return ids.size() * part / count; };
   std::vector<std::thread> readers;
   for (std::size_t part = 0; part < count; ++part) {
     const auto read = [&, part, processors] {
-      ReadThreads(folder, ids, ids.size() * part / count, ids.size() * (part + 1) / count,
+      ReadThreads(folder, ids, part_begin(part), part_begin(part + 1),
                   numa ? &state.policy_line : nullptr, nodes, processors, parts[part],
                   placement.threads.data(), kind_of.data());
     };
@@ -419,23 +433,17 @@ Look LookOnce(const OpenedProgram& program, LookState& state, ProgramPlacement& 
 
   // The parts' kinds joined in order, a kind first met in a later part numbered after the
   // earlier's; the threads that do not run left out.
-  std::vector<ThreadKind> kinds;
-  std::map<std::string, std::size_t> kind_numbers;
+  ThreadKinds all;
+  std::vector<ThreadKind>& kinds = all.kinds;
   std::size_t kept = 0;
   bool running = false;
   for (std::size_t part = 0; part < count; ++part) {
     if (!running) placement.kernel_thread = parts[part].kernel_thread;
     std::vector<std::size_t> numbers;
-    for (const ThreadKind& local : parts[part].kinds) {
-      const auto kind =
-          kind_numbers
-              .emplace(std::string(local.mask).append(1, '\n').append(local.policy), kinds.size())
-              .first->second;
-      if (kind == kinds.size()) kinds.push_back({local.mask, local.policy, 0, kGone});
-      kinds[kind].threads += local.threads;
-      numbers.push_back(kind);
+    for (const ThreadKind& local : parts[part].kinds.kinds) {
+      numbers.push_back(all.Add(local.mask, local.policy, local.threads));
     }
-    for (std::size_t i = ids.size() * part / count; i < ids.size() * (part + 1) / count; ++i) {
+    for (std::size_t i = part_begin(part); i < part_begin(part + 1); ++i) {
       if (kind_of[i] == kGone) continue;
       running = true;
       kind_of[kept] = numbers[kind_of[i]];
